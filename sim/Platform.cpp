@@ -1,0 +1,242 @@
+// Bus decoding, the simulated clock, tracing and the ending of runs.
+#include "sim/Platform.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace sim {
+
+namespace {
+Platform* g_current = nullptr;
+
+struct CurrentGuard {
+  Platform* previous;
+  explicit CurrentGuard(Platform* p) : previous(g_current) { g_current = p; }
+  ~CurrentGuard() { g_current = previous; }
+};
+}  // namespace
+
+std::string describe(const Access& a) {
+  char buf[96];
+  unsigned bits = static_cast<unsigned>(a.width) * 8;
+  if (a.space == Space::Io) {
+    std::snprintf(buf, sizeof buf, "io %s %u 0x%04x = 0x%0*x", a.write ? "write" : "read", bits, a.address,
+                  static_cast<int>(a.width) * 2, a.value);
+  } else {
+    std::snprintf(buf, sizeof buf, "mem %s %u 0x%08x = 0x%0*x", a.write ? "write" : "read", bits, a.address,
+                  static_cast<int>(a.width) * 2, a.value);
+  }
+  return buf;
+}
+
+void BoundedTrace::record(const Access& a) {
+  if (accesses_.size() < capacity_) {
+    accesses_.push_back(a);
+  } else {
+    dropped_++;
+  }
+}
+
+Platform::Platform() = default;
+Platform::~Platform() = default;
+
+Platform* Platform::current() { return g_current; }
+
+void Platform::map_io(std::uint16_t first, std::uint32_t count, IoHandler* handler, Nanos cost) {
+  for (std::uint32_t i = 0; i < count && first + i < 65536u; i++) {
+    io_[first + i] = IoSlot{handler, cost};
+  }
+}
+
+void Platform::unmap_io(std::uint16_t first, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count && first + i < 65536u; i++) {
+    io_[first + i] = IoSlot{};
+  }
+}
+
+int Platform::map_mem(std::uint32_t base, std::uint64_t size, MemHandler* handler, Nanos cost) {
+  regions_.push_back(MemRegion{base, size, handler, cost, true});
+  return static_cast<int>(regions_.size() - 1);
+}
+
+void Platform::move_mem(int id, std::uint32_t base) { regions_.at(static_cast<std::size_t>(id)).base = base; }
+
+void Platform::unmap_mem(int id) { regions_.at(static_cast<std::size_t>(id)).mapped = false; }
+
+Platform::MemRegion* Platform::find_region(std::uint32_t address) {
+  // Later mappings take precedence, so a device can overlay part of a wider window.
+  for (auto it = regions_.rbegin(); it != regions_.rend(); ++it) {
+    if (it->mapped && address >= it->base && std::uint64_t{address} - it->base < it->size) {
+      return &*it;
+    }
+  }
+  return nullptr;
+}
+
+void Platform::account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value, Nanos cost) {
+  accesses_++;
+  pauses_in_a_row_ = 0;
+  Nanos start = now_;
+  now_ += cost;
+  if (trace_ == nullptr && limits_.power_cut_after == 0 && accesses_ - run_start_accesses_ < limits_.max_accesses &&
+      now_ - run_start_ < limits_.max_time) {
+    last_.space = space;
+    last_.write = write;
+    last_.width = w;
+    last_.address = address;
+    last_.value = value;
+    return;
+  }
+  Access a{accesses_, start, space, write, w, address, value};
+  last_ = a;
+  if (trace_ != nullptr) {
+    trace_->record(a);
+  }
+  check_limits(a);
+}
+
+void Platform::check_limits(const Access& a) {
+  if (limits_.power_cut_after != 0 && a.index == limits_.power_cut_after) {
+    Outcome o;
+    o.kind = OutcomeKind::PowerCut;
+    o.access = a.index;
+    o.where = describe(a);
+    end_run(o);
+  }
+  if (accesses_ - run_start_accesses_ >= limits_.max_accesses || now_ - run_start_ >= limits_.max_time) {
+    Outcome o;
+    o.kind = OutcomeKind::Hang;
+    o.where = describe(a);
+    end_run(o);
+  }
+}
+
+std::uint32_t Platform::io_read(std::uint16_t port, Width w) {
+  IoSlot& slot = io_[port];
+  std::uint32_t value;
+  Nanos cost;
+  if (slot.handler != nullptr) {
+    value = slot.handler->io_read(port, w) & all_ones(w);
+    cost = slot.cost;
+  } else {
+    value = all_ones(w);
+    cost = costs_.unclaimed;
+    unclaimed_++;
+  }
+  account(Space::Io, false, w, port, value, cost);
+  return value;
+}
+
+void Platform::io_write(std::uint16_t port, Width w, std::uint32_t value) {
+  IoSlot& slot = io_[port];
+  value &= all_ones(w);
+  Nanos cost;
+  if (slot.handler != nullptr) {
+    slot.handler->io_write(port, w, value);
+    cost = slot.cost;
+  } else {
+    cost = costs_.unclaimed;
+    unclaimed_++;
+  }
+  account(Space::Io, true, w, port, value, cost);
+}
+
+std::uint32_t Platform::mem_read(std::uint32_t address, Width w) {
+  MemRegion* r = find_region(address);
+  std::uint32_t value;
+  Nanos cost;
+  if (r != nullptr) {
+    value = r->handler->mem_read(address, w) & all_ones(w);
+    cost = r->cost;
+  } else {
+    value = all_ones(w);
+    cost = costs_.unclaimed;
+    unclaimed_++;
+  }
+  account(Space::Mem, false, w, address, value, cost);
+  return value;
+}
+
+void Platform::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
+  MemRegion* r = find_region(address);
+  value &= all_ones(w);
+  Nanos cost;
+  if (r != nullptr) {
+    r->handler->mem_write(address, w, value);
+    cost = r->cost;
+  } else {
+    cost = costs_.unclaimed;
+    unclaimed_++;
+  }
+  account(Space::Mem, true, w, address, value, cost);
+}
+
+void Platform::cpu_pause() {
+  now_ += costs_.pause;
+  if (++pauses_in_a_row_ >= limits_.spin_pauses) {
+    Outcome o;
+    o.kind = OutcomeKind::FinalSpin;
+    end_run(o);
+  }
+  if (now_ - run_start_ >= limits_.max_time) {
+    Outcome o;
+    o.kind = OutcomeKind::Hang;
+    o.where = "pause loop";
+    end_run(o);
+  }
+}
+
+void Platform::end_run(Outcome outcome) { throw RunEnded{std::move(outcome)}; }
+
+Outcome Platform::run(const std::function<EFI_STATUS()>& body) {
+  CurrentGuard guard(this);
+  run_start_ = now_;
+  run_start_accesses_ = accesses_;
+  pauses_in_a_row_ = 0;
+  try {
+    Outcome o;
+    o.kind = OutcomeKind::Returned;
+    o.status = body();
+    return o;
+  } catch (RunEnded& ended) {
+    return ended.outcome;
+  }
+}
+
+void Platform::power_cycle() {
+  for (auto& callback : power_cycle_) {
+    callback();
+  }
+}
+
+std::string Outcome::kind_name() const {
+  switch (kind) {
+    case OutcomeKind::Returned:
+      return "returned";
+    case OutcomeKind::FinalSpin:
+      return "final-spin";
+    case OutcomeKind::Hang:
+      return "hang";
+    case OutcomeKind::PowerCut:
+      return "power-cut";
+  }
+  return "unknown";
+}
+
+std::string Outcome::to_string() const {
+  char buf[32];
+  switch (kind) {
+    case OutcomeKind::Returned:
+      std::snprintf(buf, sizeof buf, "returned(0x%08x)", status);
+      return buf;
+    case OutcomeKind::FinalSpin:
+      return "final-spin";
+    case OutcomeKind::Hang:
+      return "hang(" + where + ")";
+    case OutcomeKind::PowerCut:
+      return "power-cut(access " + std::to_string(access) + ")";
+  }
+  return "unknown";
+}
+
+}  // namespace sim

@@ -1,0 +1,144 @@
+// The simulated PC's buses and clock: decodes I/O ports and physical addresses to devices,
+// charges each access its documented time, keeps an optional trace, and ends a run with exactly
+// one outcome (returned, final spin, hang, power cut).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/Bus.h"
+#include "sim/Outcome.h"
+
+namespace sim {
+
+// Time charged per hardware access. The figures are typical of the platform's buses:
+// legacy I/O ports behind the LPC bridge take about a microsecond per access; chipset registers
+// (configuration window, RCBA block, SPI controller) a few hundred nanoseconds over the
+// chipset's internal bus; a read of memory-mapped flash waits for the flash interface.
+struct AccessCosts {
+  Nanos io_port = 1000;
+  Nanos chipset_register = 250;
+  Nanos flash_window = 1000;
+  Nanos unclaimed = 1000;  // nothing decodes the address: the cycle ends by timeout/master abort
+  Nanos pause = 10;        // one iteration of a pause loop
+};
+
+// Receives every access while tracing is on.
+class TraceSink {
+ public:
+  virtual ~TraceSink() = default;
+  virtual void record(const Access& a) = 0;
+};
+
+// Keeps the first `capacity` accesses and counts the rest.
+class BoundedTrace : public TraceSink {
+ public:
+  explicit BoundedTrace(std::size_t capacity) : capacity_(capacity) {}
+  void record(const Access& a) override;
+  const std::vector<Access>& accesses() const { return accesses_; }
+  std::uint64_t dropped() const { return dropped_; }
+  void clear() {
+    accesses_.clear();
+    dropped_ = 0;
+  }
+
+ private:
+  std::size_t capacity_;
+  std::vector<Access> accesses_;
+  std::uint64_t dropped_ = 0;
+};
+
+struct RunLimits {
+  // Simulated time after which an unfinished run is a hang. A complete recovery on the slowest
+  // supported part takes a few minutes of simulated time.
+  Nanos max_time = Nanos{15} * 60 * 1000000000;
+  std::uint64_t max_accesses = 2000000000;
+  // Power is lost right after this access (0: never).
+  std::uint64_t power_cut_after = 0;
+  // Consecutive CpuPause calls with no hardware access in between that make a final spin.
+  std::uint32_t spin_pauses = 1000;
+};
+
+class Platform {
+ public:
+  Platform();
+  ~Platform();
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+
+  // --- wiring ---------------------------------------------------------------------------------
+  void map_io(std::uint16_t first, std::uint32_t count, IoHandler* handler, Nanos cost);
+  void unmap_io(std::uint16_t first, std::uint32_t count);
+  // Returns an id with which the region can be moved (a base register was reprogrammed).
+  int map_mem(std::uint32_t base, std::uint64_t size, MemHandler* handler, Nanos cost);
+  void move_mem(int id, std::uint32_t base);
+  void unmap_mem(int id);
+  AccessCosts& costs() { return costs_; }
+
+  // --- the bus face (what the seam calls) -------------------------------------------------------
+  std::uint32_t io_read(std::uint16_t port, Width w);
+  void io_write(std::uint16_t port, Width w, std::uint32_t value);
+  std::uint32_t mem_read(std::uint32_t address, Width w);
+  void mem_write(std::uint32_t address, Width w, std::uint32_t value);
+  void cpu_pause();
+
+  // --- clock -----------------------------------------------------------------------------------
+  Nanos now() const { return now_; }
+  void advance(Nanos ns) { now_ += ns; }
+  std::uint64_t accesses() const { return accesses_; }
+  std::uint64_t unclaimed_accesses() const { return unclaimed_; }
+
+  // --- trace -----------------------------------------------------------------------------------
+  void set_trace(TraceSink* sink) { trace_ = sink; }
+
+  // --- runs ------------------------------------------------------------------------------------
+  RunLimits& limits() { return limits_; }
+  // Makes this platform the one the seam reaches, runs `body` and reports how it ended.
+  Outcome run(const std::function<EFI_STATUS()>& body);
+  // Ends the current run from inside a seam call or a platform service.
+  [[noreturn]] void end_run(Outcome outcome);
+  // Called at a power cut, after the run has ended: every registered callback returns its device
+  // to its power-on state (flash arrays keep their contents).
+  void on_power_cycle(std::function<void()> callback) { power_cycle_.push_back(std::move(callback)); }
+  void power_cycle();
+
+  // The platform that the seam forwards to; null outside Platform::run.
+  static Platform* current();
+
+ private:
+  struct MemRegion {
+    std::uint32_t base = 0;
+    std::uint64_t size = 0;
+    MemHandler* handler = nullptr;
+    Nanos cost = 0;
+    bool mapped = false;
+  };
+  struct IoSlot {
+    IoHandler* handler = nullptr;
+    Nanos cost = 0;
+  };
+
+  void account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value, Nanos cost);
+  void check_limits(const Access& a);
+  MemRegion* find_region(std::uint32_t address);
+
+  std::array<IoSlot, 65536> io_{};
+  std::vector<MemRegion> regions_;
+  AccessCosts costs_;
+  RunLimits limits_;
+  Nanos now_ = 0;
+  std::uint64_t accesses_ = 0;
+  std::uint64_t unclaimed_ = 0;
+  std::uint32_t pauses_in_a_row_ = 0;
+  TraceSink* trace_ = nullptr;
+  Access last_{};
+  Nanos run_start_ = 0;
+  std::uint64_t run_start_accesses_ = 0;
+  std::vector<std::function<void()>> power_cycle_;
+};
+
+}  // namespace sim
