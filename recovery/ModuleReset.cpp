@@ -1,0 +1,9 @@
+// Host builds only: the one way back to a freshly loaded module. Each family with module-wide
+// state provides a reset of its own, called from here.
+#include "recovery/ModuleReset.h"
+
+#ifdef RECOVERY_HOST_BUILD
+
+void RecoveryModuleReset(void) {}
+
+#endif
