@@ -7,7 +7,7 @@
 
 // Prepares the family's module-wide state. Context is the optional allocation context handed
 // through by detection (the recovery passes null). Idempotent.
-typedef EFI_STATUS (*FLASH_INIT)(VOID *Context);
+typedef EFI_STATUS (*FLASH_INIT)(VOID* Context);
 // 0 when the installed part is this row's part, EFI_UNSUPPORTED otherwise. LPC families take the
 // row's 32-bit Id value; the SPI family takes the address of the SpiFlashDevice row itself.
 typedef EFI_STATUS (*FLASH_PROBE)(UINTN Argument);
@@ -15,8 +15,8 @@ typedef EFI_STATUS (*FLASH_PROBE)(UINTN Argument);
 typedef EFI_STATUS (*FLASH_ERASE)(UINT32 Address, UINT32 Length);
 // Length is passed by reference: the LPC families shorten it to the bytes done when they stop on
 // an error. BlockBase is Address with its low 12 bits cleared.
-typedef EFI_STATUS (*FLASH_WRITE)(UINT32 Address, const UINT8 *Source, UINT32 *Length, UINT32 BlockBase);
-typedef EFI_STATUS (*FLASH_READ)(UINT8 *Destination, UINT32 Address, UINT32 Length);
+typedef EFI_STATUS (*FLASH_WRITE)(UINT32 Address, const UINT8* Source, UINT32* Length, UINT32 BlockBase);
+typedef EFI_STATUS (*FLASH_READ)(UINT8* Destination, UINT32 Address, UINT32 Length);
 typedef EFI_STATUS (*FLASH_CONVERT_POINTERS)(VOID);
 
 typedef struct {
@@ -36,7 +36,7 @@ typedef struct {
   UINT16 BlockSize;   // erase block in units of 256 bytes
   UINT16 BlockCount;  // BlockSize * 256 * BlockCount is the part size
   UINT8 Reserved[3];  // 0xFF, 0xFF, 0x00 in every row
-  const FlashDeviceOps *Ops;
+  const FlashDeviceOps* Ops;
 } FlashDevice;
 
 #endif  // FLASH_FLASH_DEVICE_H_

@@ -16,8 +16,8 @@ constexpr UINT32 FlagIdLengthMask = 7u << FlagIdLengthShift;
 constexpr UINT32 FlagNoPrefixWriteEnable = 1u << 10;  // VSCC write-enable bits not derived from PREOP
 
 typedef struct {
-  UINT8 OpcodeMenu[8];  // menu entries 0-7 (OPMENU)
-  UINT16 OpcodeTypes;   // 2 bits per entry: 0 read, 1 write, 2 read+address, 3 write+address (OPTYPE)
+  UINT8 OpcodeMenu[8];     // menu entries 0-7 (OPMENU)
+  UINT16 OpcodeTypes;      // 2 bits per entry: 0 read, 1 write, 2 read+address, 3 write+address (OPTYPE)
   UINT8 PrefixOpcodes[2];  // PREOP
   UINT32 Flags;
   UINT8 ProtectStatus;
@@ -41,10 +41,10 @@ static_assert(offsetof(SpiDeviceParams, BlockProtectUnit) == 28, "BlockProtectUn
 
 typedef struct {
   FlashDevice Device;
-  const SpiDeviceParams *Params;  // the row's own block
+  const SpiDeviceParams* Params;  // the row's own block
 } SpiFlashDevice;
 
-constexpr UINT32 SpiIdLength(const SpiDeviceParams *Params) {
+constexpr UINT32 SpiIdLength(const SpiDeviceParams* Params) {
   return (Params->Flags & FlagIdLengthMask) >> FlagIdLengthShift;
 }
 

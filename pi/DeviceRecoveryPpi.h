@@ -9,15 +9,15 @@ extern const EFI_GUID gEfiPeiDeviceRecoveryModulePpiGuid;
 
 struct EFI_PEI_DEVICE_RECOVERY_MODULE_PPI;
 
-typedef EFI_STATUS(EFIAPI *EFI_PEI_DEVICE_GET_NUMBER_RECOVERY_CAPSULE)(
-    EFI_PEI_SERVICES **PeiServices, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI *This, UINTN *NumberRecoveryCapsules);
-typedef EFI_STATUS(EFIAPI *EFI_PEI_DEVICE_GET_RECOVERY_CAPSULE_INFO)(EFI_PEI_SERVICES **PeiServices,
-                                                                      EFI_PEI_DEVICE_RECOVERY_MODULE_PPI *This,
-                                                                      UINTN CapsuleInstance, UINTN *Size,
-                                                                      EFI_GUID *CapsuleType);
-typedef EFI_STATUS(EFIAPI *EFI_PEI_DEVICE_LOAD_RECOVERY_CAPSULE)(EFI_PEI_SERVICES **PeiServices,
-                                                                  EFI_PEI_DEVICE_RECOVERY_MODULE_PPI *This,
-                                                                  UINTN CapsuleInstance, VOID *Buffer);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_DEVICE_GET_NUMBER_RECOVERY_CAPSULE)(
+    EFI_PEI_SERVICES** PeiServices, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* This, UINTN* NumberRecoveryCapsules);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_DEVICE_GET_RECOVERY_CAPSULE_INFO)(EFI_PEI_SERVICES** PeiServices,
+                                                                     EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* This,
+                                                                     UINTN CapsuleInstance, UINTN* Size,
+                                                                     EFI_GUID* CapsuleType);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_DEVICE_LOAD_RECOVERY_CAPSULE)(EFI_PEI_SERVICES** PeiServices,
+                                                                 EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* This,
+                                                                 UINTN CapsuleInstance, VOID* Buffer);
 
 struct EFI_PEI_DEVICE_RECOVERY_MODULE_PPI {
   EFI_PEI_DEVICE_GET_NUMBER_RECOVERY_CAPSULE GetNumberRecoveryCapsules;
@@ -25,7 +25,7 @@ struct EFI_PEI_DEVICE_RECOVERY_MODULE_PPI {
   EFI_PEI_DEVICE_LOAD_RECOVERY_CAPSULE LoadRecoveryCapsule;
 };
 
-static_assert(offsetof(EFI_PEI_DEVICE_RECOVERY_MODULE_PPI, LoadRecoveryCapsule) == 2 * sizeof(VOID *),
+static_assert(offsetof(EFI_PEI_DEVICE_RECOVERY_MODULE_PPI, LoadRecoveryCapsule) == 2 * sizeof(VOID*),
               "PI member order");
 
 #endif  // PI_DEVICE_RECOVERY_PPI_H_

@@ -10,20 +10,20 @@ struct EFI_PEI_SERVICES;
 
 typedef struct {
   UINTN Flags;
-  EFI_GUID *Guid;
-  VOID *Ppi;
+  EFI_GUID* Guid;
+  VOID* Ppi;
 } EFI_PEI_PPI_DESCRIPTOR;
 
-typedef EFI_STATUS(EFIAPI *EFI_PEI_LOCATE_PPI)(const EFI_PEI_SERVICES **PeiServices, const EFI_GUID *Guid,
-                                                UINTN Instance, EFI_PEI_PPI_DESCRIPTOR **PpiDescriptor,
-                                                VOID **Ppi);
-typedef EFI_STATUS(EFIAPI *EFI_PEI_ALLOCATE_PAGES)(const EFI_PEI_SERVICES **PeiServices,
-                                                    EFI_MEMORY_TYPE MemoryType, UINTN Pages,
-                                                    EFI_PHYSICAL_ADDRESS *Memory);
-typedef EFI_STATUS(EFIAPI *EFI_PEI_ALLOCATE_POOL)(const EFI_PEI_SERVICES **PeiServices, UINTN Size,
-                                                   VOID **Buffer);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_LOCATE_PPI)(const EFI_PEI_SERVICES** PeiServices, const EFI_GUID* Guid,
+                                               UINTN Instance, EFI_PEI_PPI_DESCRIPTOR** PpiDescriptor,
+                                               VOID** Ppi);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_ALLOCATE_PAGES)(const EFI_PEI_SERVICES** PeiServices,
+                                                   EFI_MEMORY_TYPE MemoryType, UINTN Pages,
+                                                   EFI_PHYSICAL_ADDRESS* Memory);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_ALLOCATE_POOL)(const EFI_PEI_SERVICES** PeiServices, UINTN Size,
+                                                  VOID** Buffer);
 // Slots the module never calls.
-typedef EFI_STATUS(EFIAPI *EFI_PEI_UNUSED_SERVICE)(VOID);
+typedef EFI_STATUS(EFIAPI* EFI_PEI_UNUSED_SERVICE)(VOID);
 
 struct EFI_PEI_SERVICES {
   EFI_TABLE_HEADER Hdr;
@@ -45,8 +45,8 @@ struct EFI_PEI_SERVICES {
   EFI_PEI_UNUSED_SERVICE SetMem;
   EFI_PEI_UNUSED_SERVICE ReportStatusCode;
   EFI_PEI_UNUSED_SERVICE ResetSystem;
-  VOID *CpuIo;
-  VOID *PciCfg;
+  VOID* CpuIo;
+  VOID* PciCfg;
   EFI_PEI_UNUSED_SERVICE FfsFindFileByName;
   EFI_PEI_UNUSED_SERVICE FfsGetFileInfo;
   EFI_PEI_UNUSED_SERVICE FfsGetVolumeInfo;
@@ -58,7 +58,7 @@ struct EFI_PEI_SERVICES {
 };
 
 // Slot n of the table lies at 0x18 + n * (pointer size); on IA32 every slot is 4 bytes.
-#define PEI_SERVICE_SLOT_OFFSET(n) (sizeof(EFI_TABLE_HEADER) + (n) * sizeof(VOID *))
+#define PEI_SERVICE_SLOT_OFFSET(n) (sizeof(EFI_TABLE_HEADER) + (n) * sizeof(VOID*))
 static_assert(offsetof(EFI_PEI_SERVICES, InstallPpi) == PEI_SERVICE_SLOT_OFFSET(0), "slot 0");
 static_assert(offsetof(EFI_PEI_SERVICES, LocatePpi) == PEI_SERVICE_SLOT_OFFSET(2), "slot 2");
 static_assert(offsetof(EFI_PEI_SERVICES, AllocatePages) == PEI_SERVICE_SLOT_OFFSET(12), "slot 12");

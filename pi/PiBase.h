@@ -27,10 +27,10 @@ typedef intptr_t INTN;
 // 32 bits on every build: the module decides failure by bit 31 of a 32-bit value.
 typedef UINT32 EFI_STATUS;
 typedef UINT64 EFI_PHYSICAL_ADDRESS;
-typedef VOID *EFI_PEI_FILE_HANDLE;
+typedef VOID* EFI_PEI_FILE_HANDLE;
 
 #define EFI_ERROR_BIT 0x80000000u
-#define EFI_ERROR(Status) (((EFI_STATUS)(Status) & EFI_ERROR_BIT) != 0)
+#define EFI_ERROR(Status) (((EFI_STATUS)(Status)&EFI_ERROR_BIT) != 0)
 
 #define EFI_SUCCESS ((EFI_STATUS)0)
 #define EFI_LOAD_ERROR ((EFI_STATUS)0x80000001u)
@@ -80,6 +80,6 @@ typedef enum {
 static_assert(sizeof(EFI_MEMORY_TYPE) == 4, "EFI_MEMORY_TYPE is passed as a 32-bit value");
 
 // Two GUIDs are equal when their 16 bytes are.
-BOOLEAN CompareGuid(const EFI_GUID *A, const EFI_GUID *B);
+BOOLEAN CompareGuid(const EFI_GUID* A, const EFI_GUID* B);
 
 #endif  // PI_PI_BASE_H_

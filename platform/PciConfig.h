@@ -26,7 +26,7 @@ static_assert(LpcBridgeConfigAddress(LPC_BIOS_CNTL) == 0x8000F8DC, "BIOS_CNTL th
 static_assert(LPC_BRIDGE_MMCFG + LPC_RCBA == 0xE00F80F0, "RCBA through the configuration window");
 
 // Chipset register block at RCBA.
-constexpr UINT32 RCBA_GCS = 0x3410;     // general control and status; bits 11:10 boot BIOS straps
+constexpr UINT32 RCBA_GCS = 0x3410;      // general control and status; bits 11:10 boot BIOS straps
 constexpr UINT32 RCBA_SPI_BAR = 0x3800;  // SPI host controller registers
 
 // RCBA read afresh from the configuration window, enable bit cleared.

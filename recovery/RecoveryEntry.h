@@ -4,6 +4,7 @@
 
 #include "pi/PeiServices.h"
 
-extern "C" EFI_STATUS EFIAPI RecoveryEntry(EFI_PEI_FILE_HANDLE FileHandle, const EFI_PEI_SERVICES **PeiServices);
+extern "C" EFI_STATUS EFIAPI RecoveryEntry(EFI_PEI_FILE_HANDLE FileHandle,
+                                           const EFI_PEI_SERVICES** PeiServices);
 
 #endif  // RECOVERY_RECOVERY_ENTRY_H_

@@ -73,13 +73,14 @@ Platform::MemRegion* Platform::find_region(std::uint32_t address) {
   return nullptr;
 }
 
-void Platform::account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value, Nanos cost) {
+void Platform::account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value,
+                       Nanos cost) {
   accesses_++;
   pauses_in_a_row_ = 0;
   Nanos start = now_;
   now_ += cost;
-  if (trace_ == nullptr && limits_.power_cut_after == 0 && accesses_ - run_start_accesses_ < limits_.max_accesses &&
-      now_ - run_start_ < limits_.max_time) {
+  if (trace_ == nullptr && limits_.power_cut_after == 0 &&
+      accesses_ - run_start_accesses_ < limits_.max_accesses && now_ - run_start_ < limits_.max_time) {
     last_.space = space;
     last_.write = write;
     last_.width = w;

@@ -27,7 +27,9 @@ void IoWrite16(UINT16 Port, UINT16 Value) { platform().io_write(Port, sim::Width
 void IoWrite32(UINT16 Port, UINT32 Value) { platform().io_write(Port, sim::Width::Dword, Value); }
 
 UINT8 MmioRead8(UINT32 Address) { return static_cast<UINT8>(platform().mem_read(Address, sim::Width::Byte)); }
-UINT16 MmioRead16(UINT32 Address) { return static_cast<UINT16>(platform().mem_read(Address, sim::Width::Word)); }
+UINT16 MmioRead16(UINT32 Address) {
+  return static_cast<UINT16>(platform().mem_read(Address, sim::Width::Word));
+}
 UINT32 MmioRead32(UINT32 Address) { return platform().mem_read(Address, sim::Width::Dword); }
 void MmioWrite8(UINT32 Address, UINT8 Value) { platform().mem_write(Address, sim::Width::Byte, Value); }
 void MmioWrite16(UINT32 Address, UINT16 Value) { platform().mem_write(Address, sim::Width::Word, Value); }

@@ -24,7 +24,7 @@ TEST(Seam, ForwardsEveryWidthAndCountsTime) {
   p.set_trace(&trace);
   auto outcome = p.run([] {
     IoWrite32(0x100, 0x12345678);
-    EXPECT_EQ(IoRead8(0x101), 0x79);  // 0x12345779 truncated to 8 bits
+    EXPECT_EQ(IoRead8(0x101), 0x79);     // 0x12345779 truncated to 8 bits
     EXPECT_EQ(IoRead16(0x100), 0x5778);  // 0x12345778 truncated to 16 bits
     MmioWrite16(0xFED00010, 0xBEEF);
     EXPECT_EQ(MmioRead32(0xFED00000), 0xFED0BEEFu);

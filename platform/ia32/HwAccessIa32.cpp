@@ -34,12 +34,12 @@ void IoWrite32(UINT16 Port, UINT32 Value) {
   __asm__ __volatile__("outl %0, %w1" : : "a"(Value), "Nd"(Port) : "memory");
 }
 
-UINT8 MmioRead8(UINT32 Address) { return *(volatile UINT8 *)(UINTN)Address; }
-UINT16 MmioRead16(UINT32 Address) { return *(volatile UINT16 *)(UINTN)Address; }
-UINT32 MmioRead32(UINT32 Address) { return *(volatile UINT32 *)(UINTN)Address; }
-void MmioWrite8(UINT32 Address, UINT8 Value) { *(volatile UINT8 *)(UINTN)Address = Value; }
-void MmioWrite16(UINT32 Address, UINT16 Value) { *(volatile UINT16 *)(UINTN)Address = Value; }
-void MmioWrite32(UINT32 Address, UINT32 Value) { *(volatile UINT32 *)(UINTN)Address = Value; }
+UINT8 MmioRead8(UINT32 Address) { return *(volatile UINT8*)(UINTN)Address; }
+UINT16 MmioRead16(UINT32 Address) { return *(volatile UINT16*)(UINTN)Address; }
+UINT32 MmioRead32(UINT32 Address) { return *(volatile UINT32*)(UINTN)Address; }
+void MmioWrite8(UINT32 Address, UINT8 Value) { *(volatile UINT8*)(UINTN)Address = Value; }
+void MmioWrite16(UINT32 Address, UINT16 Value) { *(volatile UINT16*)(UINTN)Address = Value; }
+void MmioWrite32(UINT32 Address, UINT32 Value) { *(volatile UINT32*)(UINTN)Address = Value; }
 
 void CpuPause(void) { __asm__ __volatile__("pause" : : : "memory"); }
 

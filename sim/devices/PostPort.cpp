@@ -1,0 +1,18 @@
+// POST-code log.
+#include "sim/devices/PostPort.h"
+
+#include "sim/Platform.h"
+
+namespace sim {
+
+std::uint32_t PostPort::io_read(std::uint16_t, Width w) {
+  // The diagnostic latch is write-only on this platform.
+  return all_ones(w);
+}
+
+void PostPort::io_write(std::uint16_t, Width, std::uint32_t value) {
+  codes_.push_back(static_cast<std::uint8_t>(value));
+  times_.push_back(platform_.now());
+}
+
+}  // namespace sim
