@@ -44,6 +44,9 @@ typedef struct {
   const SpiDeviceParams* Params;  // the row's own block
 } SpiFlashDevice;
 
+// Detection hands the recovery &Row.Device; the SPI family converts that pointer back to its row.
+static_assert(offsetof(SpiFlashDevice, Device) == 0, "Device is the first member of an SPI row");
+
 constexpr UINT32 SpiIdLength(const SpiDeviceParams* Params) {
   return (Params->Flags & FlagIdLengthMask) >> FlagIdLengthShift;
 }

@@ -2,8 +2,16 @@
 // state provides a reset of its own, called from here.
 #include "recovery/ModuleReset.h"
 
+#include "flash/FlashDetect.h"
+#include "flash/lpc/LpcReset.h"
+#include "flash/spi/SpiOps.h"
+
 #ifdef RECOVERY_HOST_BUILD
 
-void RecoveryModuleReset(void) {}
+void RecoveryModuleReset(void) {
+  FlashDetectReset();
+  LpcFlashReset();
+  SpiDriverReset();
+}
 
 #endif

@@ -73,13 +73,33 @@ Platform::MemRegion* Platform::find_region(std::uint32_t address) {
   return nullptr;
 }
 
+bool Platform::stuck(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value) {
+  std::uint64_t sig = (std::uint64_t{address} << 32 | value) * 0x9E3779B97F4A7C15ull ^
+                      (static_cast<std::uint64_t>(space) << 1 | write | static_cast<std::uint64_t>(w) << 2);
+  std::uint64_t i = accesses_;
+  history_[i % kHistory] = sig;
+  if (period_ != 0 && history_[(i - period_) % kHistory] == sig) {
+    return now_ - loop_start_ > limits_.stuck_loop_time;
+  }
+  period_ = 0;
+  for (unsigned p = 1; p <= kMaxPeriod && p < i; p++) {
+    if (history_[(i - p) % kHistory] == sig) {
+      period_ = p;
+      loop_start_ = now_;
+      break;
+    }
+  }
+  return false;
+}
+
 void Platform::account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value,
                        Nanos cost) {
   accesses_++;
   pauses_in_a_row_ = 0;
   Nanos start = now_;
   now_ += cost;
-  if (trace_ == nullptr && limits_.power_cut_after == 0 &&
+  bool looping = stuck(space, write, w, address, value);
+  if (!looping && trace_ == nullptr && limits_.power_cut_after == 0 &&
       accesses_ - run_start_accesses_ < limits_.max_accesses && now_ - run_start_ < limits_.max_time) {
     last_.space = space;
     last_.write = write;
@@ -93,10 +113,10 @@ void Platform::account(Space space, bool write, Width w, std::uint32_t address, 
   if (trace_ != nullptr) {
     trace_->record(a);
   }
-  check_limits(a);
+  check_limits(a, looping);
 }
 
-void Platform::check_limits(const Access& a) {
+void Platform::check_limits(const Access& a, bool looping) {
   if (limits_.power_cut_after != 0 && a.index == limits_.power_cut_after) {
     Outcome o;
     o.kind = OutcomeKind::PowerCut;
@@ -104,7 +124,7 @@ void Platform::check_limits(const Access& a) {
     o.where = describe(a);
     end_run(o);
   }
-  if (accesses_ - run_start_accesses_ >= limits_.max_accesses || now_ - run_start_ >= limits_.max_time) {
+  if (looping || accesses_ - run_start_accesses_ >= limits_.max_accesses || now_ - run_start_ >= limits_.max_time) {
     Outcome o;
     o.kind = OutcomeKind::Hang;
     o.where = describe(a);
@@ -192,6 +212,7 @@ void Platform::end_run(Outcome outcome) { throw RunEnded{std::move(outcome)}; }
 Outcome Platform::run(const std::function<EFI_STATUS()>& body) {
   CurrentGuard guard(this);
   run_start_ = now_;
+  period_ = 0;
   run_start_accesses_ = accesses_;
   pauses_in_a_row_ = 0;
   try {

@@ -61,6 +61,10 @@ struct RunLimits {
   std::uint64_t power_cut_after = 0;
   // Consecutive CpuPause calls with no hardware access in between that make a final spin.
   std::uint32_t spin_pauses = 1000;
+  // A wait that repeats the same few accesses with the same values (a register that never
+  // changes) for this long is a hang. No device of the platform keeps a status unchanged for more
+  // than a few seconds while it works (the longest is a firmware-hub block erase or a 3 s stall).
+  Nanos stuck_loop_time = Nanos{30} * 1000000000;
 };
 
 class Platform {
@@ -123,7 +127,9 @@ class Platform {
   };
 
   void account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value, Nanos cost);
-  void check_limits(const Access& a);
+  // True when this access continues a loop of identical accesses that has lasted too long.
+  bool stuck(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value);
+  void check_limits(const Access& a, bool looping);
   MemRegion* find_region(std::uint32_t address);
 
   std::array<IoSlot, 65536> io_{};
@@ -136,6 +142,12 @@ class Platform {
   std::uint32_t pauses_in_a_row_ = 0;
   TraceSink* trace_ = nullptr;
   Access last_{};
+  // Loop detection: signatures of the last accesses and the period being repeated (0: none).
+  static constexpr unsigned kHistory = 16;
+  static constexpr unsigned kMaxPeriod = 8;
+  std::array<std::uint64_t, kHistory> history_{};
+  unsigned period_ = 0;
+  Nanos loop_start_ = 0;
   Nanos run_start_ = 0;
   std::uint64_t run_start_accesses_ = 0;
   std::vector<std::function<void()>> power_cycle_;

@@ -73,6 +73,39 @@ TEST(Seam, EndlessWaitsEndAsHangOrFinalSpin) {
   EXPECT_EQ(spin.to_string(), "final-spin");
 }
 
+TEST(Seam, ARepeatedUnchangingWaitIsAHangLongBeforeTheTimeBudget) {
+  sim::Platform p;
+  Latch latch;
+  p.map_io(0xFF2D, 3, &latch, 1000);
+  auto hang = p.run([] {
+    for (;;) {  // select a register, read it, forever: a period of three identical accesses
+      IoWrite8(0xFF2D, 0xF5);
+      IoWrite8(0xFF2E, 0x54);
+      IoRead8(0xFF2F);
+    }
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(hang.kind, sim::OutcomeKind::Hang);
+  EXPECT_GT(p.now(), p.limits().stuck_loop_time);
+  EXPECT_LT(p.now(), p.limits().stuck_loop_time + 1'000'000);
+
+  // A wait whose reads change (a counter) is not a hang until the time budget runs out.
+  sim::Platform q;
+  q.limits().stuck_loop_time = 1'000'000;  // 1 ms
+  q.limits().max_time = 10'000'000;
+  Latch counter;
+  q.map_io(0x408, 4, &counter, 1000);
+  auto budget = q.run([] {
+    for (UINT32 i = 0;; i++) {
+      IoWrite32(0x408, i);
+      IoRead32(0x408);
+    }
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(budget.kind, sim::OutcomeKind::Hang);
+  EXPECT_GE(q.now(), q.limits().max_time);
+}
+
 TEST(Seam, PowerCutEndsTheRunAfterTheNthAccess) {
   sim::Platform p;
   p.limits().power_cut_after = 3;

@@ -13,6 +13,9 @@ std::uint32_t PostPort::io_read(std::uint16_t, Width w) {
 void PostPort::io_write(std::uint16_t, Width, std::uint32_t value) {
   codes_.push_back(static_cast<std::uint8_t>(value));
   times_.push_back(platform_.now());
+  if (on_write) {
+    on_write(static_cast<std::uint8_t>(value));
+  }
 }
 
 }  // namespace sim

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "sim/Bus.h"
@@ -18,6 +19,8 @@ class PostPort : public IoHandler {
 
   const std::vector<std::uint8_t>& codes() const { return codes_; }
   const std::vector<Nanos>& times() const { return times_; }
+  // Called after every byte written (a progress display watches the chunk counter).
+  std::function<void(std::uint8_t)> on_write;
   void clear() {
     codes_.clear();
     times_.clear();

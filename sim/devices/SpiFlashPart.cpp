@@ -1,0 +1,401 @@
+// The SPI flash part model: command decoding, protection, program and erase semantics and timing.
+#include "sim/devices/SpiFlashPart.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace sim {
+
+namespace {
+constexpr std::uint8_t kStatusBusy = 0x01;
+constexpr std::uint8_t kStatusWel = 0x02;
+constexpr std::uint32_t kPageSize = 256;
+
+// SPI opcodes every part of the family decodes the same way.
+constexpr std::uint8_t kWrsr = 0x01;
+constexpr std::uint8_t kProgram = 0x02;
+constexpr std::uint8_t kRead = 0x03;
+constexpr std::uint8_t kWrdi = 0x04;
+constexpr std::uint8_t kRdsr = 0x05;
+constexpr std::uint8_t kWren = 0x06;
+constexpr std::uint8_t kFastRead = 0x0B;
+constexpr std::uint8_t kAtmelProtectSector = 0x36;
+constexpr std::uint8_t kAtmelUnprotectSector = 0x39;
+constexpr std::uint8_t kEwsr = 0x50;
+constexpr std::uint8_t kRems = 0x90;
+constexpr std::uint8_t kRdid = 0x9F;
+constexpr std::uint8_t kRes = 0xAB;
+
+int lowest_bit(std::uint8_t mask) {
+  int shift = 0;
+  while (mask != 0 && (mask & 1u) == 0) {
+    mask >>= 1;
+    shift++;
+  }
+  return shift;
+}
+}  // namespace
+
+const char* refusal_name(SpiRefusal r) {
+  switch (r) {
+    case SpiRefusal::NoWriteEnable:
+      return "no-write-enable";
+    case SpiRefusal::Protected:
+      return "protected";
+    case SpiRefusal::Locked:
+      return "locked";
+    case SpiRefusal::Busy:
+      return "busy";
+    case SpiRefusal::UnknownOpcode:
+      return "unknown-opcode";
+    case SpiRefusal::Incomplete:
+      return "incomplete";
+    case SpiRefusal::StatusLocked:
+      return "status-locked";
+    case SpiRefusal::kCount:
+      break;
+  }
+  return "?";
+}
+
+std::uint64_t SpiPartCounters::total_refusals() const {
+  std::uint64_t n = 0;
+  for (auto r : refusals) n += r;
+  return n;
+}
+
+SpiFlashPart::SpiFlashPart(SpiPartSpec spec)
+    : spec_(std::move(spec)),
+      array_(spec_.size, 0xFF),
+      sector_protect_(spec_.size / spec_.sector_size, 0),
+      locks_(spec_.size / spec_.sector_size, 0) {
+  power_on();
+}
+
+void SpiFlashPart::power_on() {
+  wel_ = false;
+  wel_clear_pending_ = false;
+  ewsr_armed_ = false;
+  busy_until_ = 0;
+  if (spec_.status_volatile) {
+    stored_status_ = spec_.power_on_status;
+  }
+  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+    // Sector protection registers are volatile; SPRL powers up clear.
+    std::fill(sector_protect_.begin(), sector_protect_.end(), spec_.power_on_sectors_protected ? 1 : 0);
+    stored_status_ = 0;
+  }
+  // Lock registers power up unlocked.
+  std::fill(locks_.begin(), locks_.end(), 0);
+}
+
+void SpiFlashPart::clear_protection() {
+  stored_status_ = 0;
+  std::fill(sector_protect_.begin(), sector_protect_.end(), 0);
+  std::fill(locks_.begin(), locks_.end(), 0);
+}
+
+void SpiFlashPart::protect_all() {
+  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+    std::fill(sector_protect_.begin(), sector_protect_.end(), 1);
+  } else {
+    stored_status_ = static_cast<std::uint8_t>((stored_status_ & ~spec_.bp_mask) | spec_.bp_mask);
+  }
+  if (spec_.has_lock_registers) {
+    std::fill(locks_.begin(), locks_.end(), 1);
+  }
+}
+
+void SpiFlashPart::set_sector_locks(std::uint8_t value) { std::fill(locks_.begin(), locks_.end(), value); }
+
+std::uint8_t SpiFlashPart::sector_lock(std::uint32_t address) const {
+  return locks_[(address % spec_.size) / spec_.sector_size];
+}
+
+bool SpiFlashPart::sector_protected(std::uint32_t address) const {
+  return sector_protect_[(address % spec_.size) / spec_.sector_size] != 0;
+}
+
+std::uint32_t SpiFlashPart::protected_top_bytes() const {
+  if (spec_.scheme != SpiStatusScheme::BlockProtectBits) return 0;
+  unsigned level = (stored_status_ & spec_.bp_mask) >> lowest_bit(spec_.bp_mask);
+  if (level == 0) return 0;
+  if (level >= spec_.bp_all_level) return spec_.size;
+  std::uint64_t bytes = std::uint64_t{spec_.bp_first_bytes} << (level - 1);
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, spec_.size));
+}
+
+bool SpiFlashPart::range_protected(std::uint32_t address, std::uint32_t length) const {
+  std::uint32_t top = protected_top_bytes();
+  if (top != 0 && address + length > spec_.size - top) return true;
+  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+    for (std::uint32_t a = address & ~(spec_.sector_size - 1); a < address + length; a += spec_.sector_size) {
+      if (sector_protected(a)) return true;
+    }
+  }
+  return false;
+}
+
+std::uint8_t SpiFlashPart::status_at(Nanos at) const {
+  bool busy = at < busy_until_;
+  bool wel = wel_ && !(wel_clear_pending_ && !busy);
+  std::uint8_t s = static_cast<std::uint8_t>((busy ? kStatusBusy : 0) | (wel ? kStatusWel : 0));
+  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+    std::size_t n = std::count(sector_protect_.begin(), sector_protect_.end(), 1);
+    std::uint8_t swp = n == 0 ? 0x00 : n == sector_protect_.size() ? 0x0C : 0x04;
+    // SPRL stored in bit 7; WPP (bit 4) reads 1 with the WP# pin deasserted.
+    return static_cast<std::uint8_t>(s | (stored_status_ & 0x80) | 0x10 | swp);
+  }
+  return static_cast<std::uint8_t>(s | (stored_status_ & spec_.status_writable));
+}
+
+void SpiFlashPart::settle(Nanos at) {
+  if (wel_clear_pending_ && at >= busy_until_) {
+    wel_ = false;
+    wel_clear_pending_ = false;
+  }
+}
+
+void SpiFlashPart::refuse(SpiRefusal r) { counters_.refusals[static_cast<std::size_t>(r)]++; }
+
+void SpiFlashPart::start_busy(Nanos at, Nanos duration) {
+  busy_until_ = at + duration;
+  counters_.busy_time += duration;
+  // Program, erase and status writes clear WEL when they complete.
+  wel_clear_pending_ = true;
+}
+
+std::uint32_t SpiFlashPart::address_of(const std::uint8_t* out) {
+  return (std::uint32_t{out[1]} << 16) | (std::uint32_t{out[2]} << 8) | out[3];
+}
+
+bool SpiFlashPart::check_target(std::uint32_t address, std::uint32_t length) {
+  bool locked = false;
+  if (spec_.has_lock_registers) {
+    for (std::uint32_t a = address & ~(spec_.sector_size - 1); a < address + length; a += spec_.sector_size) {
+      locked = locked || (sector_lock(a) & 1) != 0;
+    }
+  }
+  bool prot = range_protected(address, length);
+  if (!locked && !prot) return true;
+  refuse(locked ? SpiRefusal::Locked : SpiRefusal::Protected);
+  if (!spec_.keeps_wel_on_refusal) wel_ = false;
+  return false;
+}
+
+void SpiFlashPart::read_id(const std::vector<std::uint8_t>& id, std::size_t skip, std::uint8_t* in,
+                           std::size_t in_len) const {
+  for (std::size_t i = 0; i < in_len; i++) {
+    if (i < skip || id.empty()) {
+      in[i] = 0xFF;  // nothing drives the data line yet
+    } else {
+      in[i] = id[(i - skip) % id.size()];
+    }
+  }
+}
+
+void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_len, std::uint8_t* in,
+                            std::size_t in_len) {
+  std::fill(in, in + in_len, 0xFF);
+  if (out_len == 0) return;
+  counters_.commands++;
+  settle(at);
+  std::uint8_t op = out[0];
+  // EWSR arms only the command right after it.
+  bool ewsr_armed = ewsr_armed_;
+  ewsr_armed_ = false;
+  if (op == kRdsr) {
+    counters_.status_reads++;
+    std::fill(in, in + in_len, status_at(at));
+    return;
+  }
+  if (at < busy_until_) {
+    refuse(SpiRefusal::Busy);
+    return;
+  }
+  bool has_address = out_len >= 4;
+  switch (op) {
+    case kWren:
+      wel_ = true;
+      wel_clear_pending_ = false;
+      return;
+    case kWrdi:
+      wel_ = false;
+      return;
+    case kEwsr:
+      if (spec_.status_write_enable == SpiStatusWriteEnable::Wren) break;
+      ewsr_armed_ = true;
+      return;
+    case kWrsr:
+      write_status(at, out + 1, out_len - 1, ewsr_armed);
+      return;
+    case kRead:
+    case kFastRead: {
+      if (!has_address) {
+        refuse(SpiRefusal::Incomplete);
+        return;
+      }
+      std::uint32_t a = address_of(out);
+      std::size_t dummy = op == kFastRead ? 1 : 0;
+      for (std::size_t i = dummy; i < in_len; i++) {
+        in[i] = array_[(a + i - dummy) % spec_.size];
+      }
+      return;
+    }
+    case kProgram:
+      if (!has_address || out_len < 5) {
+        refuse(SpiRefusal::Incomplete);
+        return;
+      }
+      program(at, address_of(out), out + 4, out_len - 4);
+      return;
+    case kRdid:
+      if (spec_.jedec_id.empty()) break;
+      read_id(spec_.jedec_id, 0, in, std::min(in_len, spec_.jedec_id.size()));
+      return;
+    case kRems: {
+      if (spec_.rems_id.empty()) break;
+      // Manufacturer at even addresses, device at odd, alternating while clocked.
+      std::size_t first = has_address ? (out[3] & 1u) : 0;
+      for (std::size_t i = 0; i < in_len; i++) in[i] = spec_.rems_id[(first + i) % 2];
+      return;
+    }
+    case kRes: {
+      if (spec_.res_id.empty()) break;
+      std::size_t clocked = out_len - 1;  // address or dummy bytes already sent
+      std::size_t skip = clocked >= spec_.res_dummy_bytes ? 0 : spec_.res_dummy_bytes - clocked;
+      read_id(spec_.res_id, skip, in, in_len);
+      return;
+    }
+    default:
+      break;
+  }
+  if (spec_.has_lock_registers && op == spec_.lock_write_opcode) {
+    if (!has_address || out_len < 5) {
+      refuse(SpiRefusal::Incomplete);
+      return;
+    }
+    if (!wel_) {
+      refuse(SpiRefusal::NoWriteEnable);
+      return;
+    }
+    std::uint32_t a = address_of(out) % spec_.size;
+    std::uint8_t& lock = locks_[a / spec_.sector_size];
+    counters_.lock_writes++;
+    if ((lock & 0x02) == 0) lock = out[4] & 0x03;  // lock-down holds until power-off
+    start_busy(at, spec_.lock_write);
+    return;
+  }
+  if (spec_.scheme == SpiStatusScheme::AtmelGlobal &&
+      (op == kAtmelProtectSector || op == kAtmelUnprotectSector)) {
+    if (!has_address) {
+      refuse(SpiRefusal::Incomplete);
+    } else if (!wel_) {
+      refuse(SpiRefusal::NoWriteEnable);
+    } else if ((stored_status_ & 0x80) != 0) {
+      refuse(SpiRefusal::StatusLocked);
+      wel_ = false;
+    } else {
+      sector_protect_[(address_of(out) % spec_.size) / spec_.sector_size] = op == kAtmelProtectSector ? 1 : 0;
+      wel_ = false;
+    }
+    return;
+  }
+  for (const SpiEraseCommand& e : spec_.erases) {
+    if (e.opcode == op) {
+      bool chip = e.size >= spec_.size;
+      if (!chip && !has_address) {
+        refuse(SpiRefusal::Incomplete);
+        return;
+      }
+      erase(at, e, chip ? 0 : address_of(out));
+      return;
+    }
+  }
+  refuse(SpiRefusal::UnknownOpcode);
+}
+
+void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t len, bool ewsr_armed) {
+  if (len == 0) {
+    refuse(SpiRefusal::Incomplete);
+    return;
+  }
+  bool enabled = false;
+  switch (spec_.status_write_enable) {
+    case SpiStatusWriteEnable::Wren:
+      enabled = wel_;
+      break;
+    case SpiStatusWriteEnable::Ewsr:
+      enabled = ewsr_armed;
+      break;
+    case SpiStatusWriteEnable::EwsrOrWren:
+      enabled = ewsr_armed || wel_;
+      break;
+  }
+  if (!enabled) {
+    refuse(SpiRefusal::NoWriteEnable);
+    return;
+  }
+  std::uint8_t v = data[0];
+  counters_.status_writes++;
+  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+    // Bits 5:2 are not stored: 1111 protects every sector, 0000 unprotects every sector, and only
+    // while the sector protection registers are not locked (SPRL clear).
+    if ((stored_status_ & 0x80) == 0) {
+      std::uint8_t global = (v >> 2) & 0x0F;
+      if (global == 0x0F || global == 0x00) {
+        std::fill(sector_protect_.begin(), sector_protect_.end(), global == 0x0F ? 1 : 0);
+      }
+    }
+    stored_status_ = v & 0x80;
+  } else {
+    stored_status_ =
+        static_cast<std::uint8_t>((stored_status_ & ~spec_.status_writable) | (v & spec_.status_writable));
+  }
+  start_busy(at, spec_.status_write);
+}
+
+void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* data, std::size_t len) {
+  if (!wel_) {
+    refuse(SpiRefusal::NoWriteEnable);
+    return;
+  }
+  address %= spec_.size;
+  if (!spec_.page_program) {
+    // One byte per 02h; further data bytes are ignored.
+    if (!check_target(address, 1)) return;
+    array_[address] &= data[0];
+    counters_.programs++;
+    counters_.programmed_bytes++;
+    start_busy(at, spec_.program_first_byte);
+    return;
+  }
+  std::uint32_t page = address & ~(kPageSize - 1);
+  if (!check_target(page, kPageSize)) return;
+  // Addresses wrap inside the 256-byte page; of more than 256 bytes only the last 256 count.
+  std::size_t skip = len > kPageSize ? len - kPageSize : 0;
+  std::size_t n = len - skip;
+  for (std::size_t i = 0; i < n; i++) {
+    std::uint32_t column = (address + static_cast<std::uint32_t>(skip + i)) & (kPageSize - 1);
+    array_[page | column] &= data[skip + i];
+  }
+  counters_.programs++;
+  counters_.programmed_bytes += n;
+  start_busy(at, spec_.program_first_byte + spec_.program_next_byte * (n - 1));
+}
+
+void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t address) {
+  if (!wel_) {
+    refuse(SpiRefusal::NoWriteEnable);
+    return;
+  }
+  std::uint32_t size = std::min(command.size, spec_.size);
+  std::uint32_t base = (address % spec_.size) & ~(size - 1);
+  if (!check_target(base, size)) return;
+  std::fill(array_.begin() + base, array_.begin() + base + size, 0xFF);
+  counters_.erases++;
+  counters_.erased_bytes += size;
+  start_busy(at, command.busy);
+}
+
+}  // namespace sim

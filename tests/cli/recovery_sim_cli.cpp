@@ -1,0 +1,287 @@
+// recovery-sim as a user runs it: exit status, summary, JSON report, output files and errors.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+struct Result {
+  int exit_code;
+  std::string out;  // stdout and stderr together
+};
+
+class RecoverySim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("rsim-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+  Result run(const std::string& args) const {
+    std::string cmd = std::string(RECOVERY_SIM) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    Result r{-1, {}};
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) {
+      r.out.append(buf, n);
+    }
+    int status = pclose(p);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+  }
+
+  // Runs with a JSON report and returns it.
+  json report(const std::string& args, int expected_exit) const {
+    Result r = run(args + " --quiet --report " + path("report.json"));
+    EXPECT_EQ(r.exit_code, expected_exit) << args << "\n" << r.out;
+    std::ifstream in(path("report.json"));
+    EXPECT_TRUE(in.good()) << args << "\n" << r.out;
+    return in.good() ? json::parse(in) : json();
+  }
+
+  std::vector<char> bytes(const std::string& file) const {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+  }
+
+  void write(const std::string& file, const std::vector<char>& data) const {
+    std::ofstream out(file, std::ios::binary);
+    out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(RecoverySim, DefaultRunCompletesAndSaysSo) {
+  Result r = run("");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("detected Winbond 25X16"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("final-spin"), std::string::npos);
+  EXPECT_NE(r.out.find("verified"), std::string::npos);
+  EXPECT_NE(r.out.find("59 94, 59 77, 59 F2, 59 76, 59 95, 59 F6"), std::string::npos);
+  EXPECT_NE(r.out.find("on hardware (simulated)"), std::string::npos);
+  EXPECT_EQ(run("--quiet").out, "");
+}
+
+TEST_F(RecoverySim, ReportHoldsEverythingThePlatformSaw) {
+  json j = report("", 0);
+  EXPECT_EQ(j["outcome"], "final-spin");
+  EXPECT_TRUE(j["status"].is_null());
+  EXPECT_EQ(j["part"]["vendor"], "Winbond");
+  EXPECT_EQ(j["part"]["name"], "25X16");
+  EXPECT_EQ(j["frequency"], 1000);
+  ASSERT_GE(j["beeps"].size(), 3u);
+  EXPECT_EQ(j["beeps"][0], json({1, 200000, 20000}));
+  EXPECT_EQ(j["beeps"].back(), json({2, 200000, 20000}));
+  // One probe marker, then the 496 chunk counters 0..255, 0..239.
+  ASSERT_EQ(j["post_codes"].size(), 497u);
+  EXPECT_EQ(j["post_codes"][0], 0x41);
+  EXPECT_EQ(j["post_codes"][1], 0);
+  EXPECT_EQ(j["post_codes"].back(), 239);
+  EXPECT_EQ(j["ec_commands"].size(), 6u);
+  EXPECT_EQ(j["ec_commands"].back(), json({0x59, 0xF6}));
+  EXPECT_EQ(j["chipset"]["BIOS_CNTL"], "0x00");
+  EXPECT_EQ(j["chipset"]["LVSCC"], "0x00002015");
+  EXPECT_EQ(j["chipset"]["UVSCC"], "0x00002015");
+  for (const char* key : {"OPTYPE", "PREOP", "OPMENU"}) {
+    EXPECT_TRUE(j["chipset"].contains(key)) << key;
+  }
+  EXPECT_EQ(j["flash"]["size"], 0x200000);
+  EXPECT_EQ(j["flash"]["verified"], true);
+  EXPECT_EQ(j["flash"]["mismatches"], 0);
+  EXPECT_TRUE(j["flash"]["first_mismatch"].is_null());
+  EXPECT_TRUE(j["refused"].is_object());
+  EXPECT_GT(j["simulated_us"].get<long>(), 5'000'000);  // at least the embedded controller's stalls
+  EXPECT_GT(j["accesses"].get<long>(), 0);
+  EXPECT_TRUE(j["host_ms"].is_number());
+}
+
+TEST_F(RecoverySim, FlashInAndOutKeepWhatTheRecoveryMayNotTouch) {
+  // A 2 MiB image of our own, and a capsule of our own: the final flash holds the capsule in the
+  // rewritten chunks and the old bytes at 0xFFF70000-0xFFF7FFFF (linear 0x170000 on 2 MiB).
+  std::vector<char> old_image(0x200000), capsule(0x200000);
+  for (std::size_t i = 0; i < old_image.size(); i++) {
+    old_image[i] = static_cast<char>(i * 7 + 3);
+    capsule[i] = static_cast<char>(i * 13 + 1);
+  }
+  write(path("old.bin"), old_image);
+  write(path("capsule.bin"), capsule);
+  json j = report("--descriptor none --flash-in " + path("old.bin") + " --capsule " + path("capsule.bin") +
+                      " --flash-out " + path("new.bin"),
+                  0);
+  EXPECT_EQ(j["flash"]["verified"], true);
+  std::vector<char> out = bytes(path("new.bin"));
+  ASSERT_EQ(out.size(), 0x200000u);
+  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 0x170000, capsule.begin()));
+  EXPECT_TRUE(std::equal(out.begin() + 0x170000, out.begin() + 0x180000, old_image.begin() + 0x170000));
+  EXPECT_TRUE(std::equal(out.begin() + 0x180000, out.end(), capsule.begin() + 0x180000));
+
+  Result wrong = run("--flash-in " + path("capsule.bin") + " --part 'Winbond 25Q32' --quiet");
+  EXPECT_EQ(wrong.exit_code, 2);
+  EXPECT_NE(wrong.out.find("holds 2097152 bytes"), std::string::npos) << wrong.out;
+}
+
+TEST_F(RecoverySim, BeepsWavHoldsOneToneperBeep) {
+  Result r = run("--quiet --beeps-wav " + path("beeps.wav") + " --report " + path("r.json"));
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  json j = json::parse(std::ifstream(path("r.json")));
+  long expected_tones = 0;
+  for (const auto& b : j["beeps"]) {
+    expected_tones += b[0].get<long>();
+  }
+  SF_INFO info{};
+  SNDFILE* f = sf_open(path("beeps.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  std::vector<short> samples(static_cast<std::size_t>(info.frames));
+  sf_read_short(f, samples.data(), info.frames);
+  sf_close(f);
+  EXPECT_EQ(info.channels, 1);
+  // A tone is a run of non-silent samples; silences between tones are at least 20 ms long.
+  long tones = 0;
+  std::size_t quiet = 1000000;
+  for (short s : samples) {
+    if (s > 100 || s < -100) {
+      tones += quiet > static_cast<std::size_t>(info.samplerate / 100) ? 1 : 0;
+      quiet = 0;
+    } else {
+      quiet++;
+    }
+  }
+  EXPECT_EQ(tones, expected_tones);
+}
+
+TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
+  struct Case {
+    std::string args, says;
+  } cases[] = {
+      {"--part 'Winbond 25X61'", "closest: \"Winbond 25X16\""},
+      {"--capsule " + path("missing.bin"), "cannot read capsule"},
+      {"--flash-in " + path("missing.bin"), "cannot read --flash-in"},
+      {"--cmos-6e zz", "--cmos-6e takes a hexadecimal number"},
+      {"--flmstr1 0x1G", "--flmstr1 takes a hexadecimal number"},
+      {"--fault melt-down", "unknown fault 'melt-down'"},
+      {"--fault power-cut", "needs a count"},
+      {"--fault power-cut@x", "positive whole number"},
+      {"--components 3", "--components takes 1 or 2"},
+      {"--boot usb", "--boot takes spi, lpc, 01 or 10"},
+      {"--descriptor maybe", "--descriptor takes valid or none"},
+      {"--decode sideways", "--decode takes aliased or top"},
+      {"--part 'SST 49LF008A' --components 2", "SPI parts only"},
+      {"--report /nonexistent-dir/r.json", "cannot write"},
+  };
+  for (const auto& c : cases) {
+    Result r = run(c.args);
+    EXPECT_EQ(r.exit_code, 2) << c.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c.args << "\n" << r.out;
+  }
+  Result list = run("--list-parts");
+  EXPECT_EQ(list.exit_code, 0);
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1 + 21 + 7);
+}
+
+TEST_F(RecoverySim, AShortCapsuleIsHandedToTheModuleWhichRefusesIt) {
+  write(path("short.bin"), std::vector<char>(0x1000, 0x5A));
+  json j = report("--capsule " + path("short.bin"), 1);
+  EXPECT_EQ(j["outcome"], "returned");
+  EXPECT_EQ(j["status"], "0x80000004");
+  EXPECT_EQ(j["flash"]["changed"], 0);
+  EXPECT_EQ(j["beeps"].back(), json({3, 200000, 20000}));
+}
+
+TEST_F(RecoverySim, FaultsEndAsDocumented) {
+  struct Case {
+    std::string args, outcome, status;
+    json last_beep;
+  } cases[] = {
+      {"--fault no-recovery-ppi", "returned", "0x8000000E", {3, 200000, 20000}},
+      {"--fault capsule-info-fails", "returned", "0x80000007", {3, 200000, 20000}},
+      {"--fault allocate-pages-fails", "returned", "0x80000009", {5, 50000, 20000}},
+      {"--fault load-capsule-fails", "returned", "0x80000007", {2, 50000, 20000}},
+      {"--boot 01", "returned", "0x80000003", {2, 50000, 20000}},
+      {"--fault ec-absent", "hang", "", {1, 200000, 20000}},
+      {"--fault power-cut@5000", "power-cut", "", {1, 200000, 20000}},
+  };
+  for (const auto& c : cases) {
+    json j = report(c.args, 1);
+    EXPECT_EQ(j["outcome"], c.outcome) << c.args;
+    if (!c.status.empty()) {
+      EXPECT_EQ(j["status"], c.status) << c.args;
+    }
+    EXPECT_EQ(j["beeps"].back(), c.last_beep) << c.args;
+    EXPECT_EQ(j["flash"]["changed"], 0) << c.args;
+  }
+  json quiet = report("--fault no-speaker", 0);
+  EXPECT_TRUE(quiet["beeps"].empty());
+  EXPECT_TRUE(quiet["frequency"].is_null());
+}
+
+TEST_F(RecoverySim, KeyboardChannelAndDescriptorSettings) {
+  json kbc = report("--cmos-6e 4", 0);
+  EXPECT_EQ(kbc["ec_commands"], json({{0x59, 0xF2}, {0x59, 0x95}, {0x59, 0xF6}}));
+
+  // No write grant for the BIOS master: the BIOS region (BFPR) bounds what the module writes. The
+  // top 1 MiB only: the flash verifies against that window, and the rest keeps its bytes.
+  json narrow = report("--flmstr1 00030000 --bfpr 01FF0100", 0);
+  EXPECT_EQ(narrow["flash"]["verified"], true);
+  EXPECT_EQ(narrow["flash"]["changed"].get<long>() < 0x110000, true);
+
+  json two = report("--components 2", 0);
+  EXPECT_EQ(two["flash"]["size"], 0x400000);
+  EXPECT_EQ(two["flash"]["verified"], true);
+}
+
+TEST_F(RecoverySim, LpcPartsAndTheirDecode) {
+  json jedec = report("--part 'SST 49LF004A' --initial-protection cleared", 0);
+  EXPECT_EQ(jedec["bus"], "lpc");
+  EXPECT_EQ(jedec["flash"]["size"], 0x80000);
+  // Decoded only at its own top range, a 512 KiB part never sees the unlock cycles at 0xFFF05555
+  // and is not identified; a 1 MiB part is, but the first chunk (0xFFE00000) reaches nothing and
+  // its program verify fails. Either way nothing is written.
+  json small = report("--part 'SST 49LF004A' --initial-protection cleared --decode top", 1);
+  EXPECT_EQ(small["status"], "0x80000003");
+  EXPECT_EQ(small["flash"]["changed"], 0);
+  json large = report("--part 'SST 49LF008A' --initial-protection cleared --decode top", 1);
+  EXPECT_EQ(large["status"], "0x80000007");
+  EXPECT_EQ(large["beeps"].back(), json({3, 50000, 20000}));
+  EXPECT_EQ(large["flash"]["changed"], 0);
+  json fwh = report("--part 'INTEL 82802AC'", 1);
+  EXPECT_EQ(fwh["status"], "0x80000002");
+  EXPECT_EQ(fwh["beeps"].back(), json({3, 50000, 20000}));
+  EXPECT_EQ(fwh["flash"]["changed"], 0);
+}
+
+TEST_F(RecoverySim, AQuirkThatLosesDataFailsVerification) {
+  Result r = run("--part 'Mxic 25L3205A' --initial-protection cleared --quirk 64k-sector-erase");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_NE(r.out.find("differ from the expectation"), std::string::npos) << r.out;
+}
+
+TEST_F(RecoverySim, TraceWritesOneAccessPerLine) {
+  Result r = run("--quiet --boot 01 --trace " + path("trace.txt"));
+  EXPECT_EQ(r.exit_code, 1);
+  std::ifstream in(path("trace.txt"));
+  std::string header, first;
+  std::getline(in, header);
+  std::getline(in, first);
+  EXPECT_EQ(header, "# index time_ns access");
+  EXPECT_NE(first.find("io "), std::string::npos) << first;
+}
+
+}  // namespace

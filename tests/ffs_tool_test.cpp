@@ -1,0 +1,134 @@
+// make-peim-ffs as a user runs it: the file it writes for each option, one error line and a
+// non-zero exit for bad input with OUT left alone, and packaging the real IA32 image if built.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/ffs_pe32_image.h"
+#include "tools/ffs/PeimFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using testing_support::make_pe32_image;
+
+Bytes read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_bytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+struct ToolRun {
+  int exit_code;
+  std::string errors;  // what the tool wrote to stderr
+};
+
+class FfsTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("ffs_tool_" + std::string(test_info()->name()) + "_" + std::to_string(getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  static const ::testing::TestInfo* test_info() {
+    return ::testing::UnitTest::GetInstance()->current_test_info();
+  }
+
+  // A file in the test's directory, quoted for the shell.
+  std::string at(const std::string& name) const { return "'" + (dir_ / name).string() + "'"; }
+
+  ToolRun run(const std::string& args) const {
+    const std::string command =
+        std::string("'") + MAKE_PEIM_FFS + "' " + args + " >/dev/null 2>" + at("stderr");
+    const int status = std::system(command.c_str());
+    const Bytes errors = read_bytes(dir_ / "stderr");
+    return {
+        WIFEXITED(status) ? WEXITSTATUS(status) : -1, {errors.begin(), errors.end()}
+    };
+  }
+
+  // Exit 1, one line naming the problem, and OUT still holding what it held before.
+  void expect_refused(const std::string& image, const std::string& fragment) const {
+    write_bytes(dir_ / "out.ffs", {'o', 'l', 'd'});
+    const ToolRun r = run(at(image) + " " + at("out.ffs"));
+    EXPECT_EQ(r.exit_code, 1) << image;
+    EXPECT_EQ(r.errors.rfind("make-peim-ffs: error: ", 0), 0u) << r.errors;
+    EXPECT_NE(r.errors.find(fragment), std::string::npos) << r.errors;
+    EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+    EXPECT_EQ(read_bytes(dir_ / "out.ffs"), (Bytes{'o', 'l', 'd'})) << image;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FfsTool, WritesTheFileTheLibraryBuildsForEachOption) {
+  const Bytes image = make_pe32_image({.size = 2050});
+  write_bytes(dir_ / "image.efi", image);
+
+  ToolRun r = run(at("image.efi") + " " + at("plain.ffs"));
+  EXPECT_EQ(r.exit_code, 0) << r.errors;
+  EXPECT_EQ(read_bytes(dir_ / "plain.ffs"), packaging::build_peim_file(image, {}));
+
+  r = run("--checksum " + at("image.efi") + " --name Rescue " + at("named.ffs") + " --erase-polarity 0");
+  EXPECT_EQ(r.exit_code, 0) << r.errors;
+  EXPECT_EQ(read_bytes(dir_ / "named.ffs"),
+            packaging::build_peim_file(
+                image, {.ui_name = "Rescue", .data_checksum = true, .erase_polarity_one = false}));
+  EXPECT_FALSE(fs::exists(dir_ / "named.ffs.tmp"));
+}
+
+TEST_F(FfsTool, BadInputGivesOneErrorLineAndLeavesOutAlone) {
+  expect_refused("missing.efi", "cannot open");
+  fs::create_directory(dir_ / "a_directory");
+  expect_refused("a_directory", "cannot read");
+  write_bytes(dir_ / "text.efi", {'h', 'e', 'l', 'l', 'o'});
+  expect_refused("text.efi", "too short for a DOS header");
+  write_bytes(dir_ / "x64.efi", make_pe32_image({.machine = 0x8664}));
+  expect_refused("x64.efi", "machine is 0x8664");
+  write_bytes(dir_ / "huge.efi", make_pe32_image({.size = packaging::kMaxFileSize}));
+  expect_refused("huge.efi", "image too large");
+
+  write_bytes(dir_ / "good.efi", make_pe32_image());
+  const ToolRun r = run(at("good.efi") + " " + at("no_such_dir/out.ffs"));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.errors.find("cannot write"), std::string::npos) << r.errors;
+
+  // Usage mistakes exit with 2.
+  for (const std::string args : {"", "a b c", "a b --name", "a b --erase-polarity 2", "a b --frobnicate"}) {
+    EXPECT_EQ(run(args).exit_code, 2) << args;
+  }
+}
+
+// The ia32 preset's image by default; RECOVERY_IA32_IMAGE names another build's.
+TEST_F(FfsTool, PackagesTheBuiltIa32Image) {
+  const char* chosen = std::getenv("RECOVERY_IA32_IMAGE");
+  const std::string ia32_image = chosen != nullptr ? chosen : IA32_PEIM_IMAGE;
+  if (!fs::exists(ia32_image)) {
+    GTEST_SKIP() << "no IA32 image at " << ia32_image << " (build the ia32 preset to package it)";
+  }
+  const Bytes image = read_bytes(ia32_image);
+  const ToolRun r = run("'" + ia32_image + "' " + at("recovery.ffs") + " --checksum");
+  ASSERT_EQ(r.exit_code, 0) << r.errors;
+  const Bytes file = read_bytes(dir_ / "recovery.ffs");
+  EXPECT_EQ(file, packaging::build_peim_file(image, {.data_checksum = true}));
+  // The PE32 section carries the image unchanged, right after the dependency section.
+  ASSERT_GE(file.size(), 36 + image.size());
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), file.begin() + 36));
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The simulated LPC parts on their own, driven through the seam as any firmware would: where each
+// answers its identification, decode and aliasing, the BIOS write-enable gate, busy behaviour,
+// block locks, status errors, power cycles, injected faults and the erase-size quirk.
+#include <gtest/gtest.h>
+
+#include "flash/DeviceTables.h"
+#include "platform/HwAccess.h"
+#include "sim/LpcSetup.h"
+
+namespace sim {
+namespace {
+
+constexpr Nanos kUs = 1000, kMs = 1000 * kUs;
+
+struct PartRig {
+  explicit PartRig(const std::string& name, LpcProtection protection = LpcProtection::Cleared,
+                   LpcDecode decode = LpcDecode::Aliased, std::vector<std::string> quirks = {}) {
+    part = &install_lpc_part(machine, LpcSetupOptions{name, decode, protection, false, std::move(quirks)});
+    machine.lpc().config_write(LpcBridge::kBiosCntl, Width::Byte, LpcBridge::kBiosWriteEnable);
+  }
+  // The seam reaches the part only inside a run.
+  void run(const std::function<void()>& body) {
+    Outcome o = machine.platform().run([&] {
+      body();
+      return EFI_SUCCESS;
+    });
+    ASSERT_EQ(o.kind, OutcomeKind::Returned) << o.to_string();
+  }
+  void wait(Nanos ns) { machine.platform().advance(ns); }
+
+  Machine machine;
+  LpcFlashPart* part = nullptr;
+};
+
+void jedec(std::uint8_t command) {
+  MmioWrite8(0xFFF05555, 0xAA);
+  MmioWrite8(0xFFF02AAA, 0x55);
+  MmioWrite8(0xFFF05555, command);
+}
+void jedec_program(std::uint32_t address, std::uint8_t value) {
+  jedec(0xA0);
+  MmioWrite8(address, value);
+}
+void jedec_erase(std::uint32_t address, std::uint8_t command) {
+  jedec(0x80);
+  MmioWrite8(0xFFF05555, 0xAA);
+  MmioWrite8(0xFFF02AAA, 0x55);
+  MmioWrite8(address, command);
+}
+
+TEST(LpcParts, EachAnswersTheIdentificationWordOfItsTableRowWhereTheHardwareDoes) {
+  ASSERT_EQ(lpc_parts().size(), LpcDeviceListLength);
+  for (std::size_t i = 0; i < lpc_parts().size(); i++) {
+    const LpcPartInfo& info = lpc_parts()[i];
+    SCOPED_TRACE(std::string(info.name));
+    EXPECT_EQ(info.name, std::string_view(LpcDeviceList[i].PartName));
+    EXPECT_EQ(info.size, 1u << (16 + LpcDeviceList[i].SizeCode));
+    std::uint16_t word = static_cast<std::uint16_t>(info.device_id << 8 | info.manufacturer_id);
+    EXPECT_EQ(word, LpcDeviceList[i].Id);
+
+    PartRig rig(std::string(info.name));
+    rig.part->array()[0] = 0x12;
+    rig.part->array()[1] = 0x34;
+    std::uint32_t base = static_cast<std::uint32_t>(0x100000000ull - info.size);
+    rig.run([&] {
+      if (info.command_set == LpcCommandSet::Jedec) {
+        jedec(0x90);
+        EXPECT_EQ(MmioRead16(base), word);
+        EXPECT_EQ(MmioRead16(0xFFF00000), word);  // an alias of array offset 0
+        EXPECT_EQ(MmioRead16(0xFFBC0000), info.id_in_register_space ? word
+                                          : info.has_register_space ? 0
+                                                                    : 0xFFFF);
+        MmioWrite8(0xFFF05555, 0xF0);
+      } else {
+        MmioWrite8(0xFFF00000, 0x90);
+        EXPECT_EQ(MmioRead16(base), word);
+        EXPECT_EQ(MmioRead16(0xFFBC0000), 0x0000);
+        MmioWrite8(0xFFF00000, 0xFF);
+      }
+      EXPECT_EQ(MmioRead16(base), 0x3412);  // back to the array
+    });
+    EXPECT_EQ(rig.part->total_refusals(), 0u);
+  }
+}
+
+TEST(LpcParts, SmallPartsAliasThroughTheWindowOrDecodeOnlyTheirTopRange) {
+  PartRig aliased("49LF004A");
+  aliased.run([] { jedec_program(0xFFE00123, 0x5A); });  // 512 KiB part: offset 0x123
+  aliased.wait(kMs);
+  aliased.run([] {
+    for (std::uint32_t alias : {0xFFC00123u, 0xFFE80123u, 0xFFF80123u}) EXPECT_EQ(MmioRead8(alias), 0x5A);
+  });
+  EXPECT_EQ(aliased.part->array()[0x123], 0x5A);
+
+  // A 1 MiB part decoded only at its top range still sees the unlock cycles at 0xFFF0xxxx but not
+  // a data cycle below; it goes on waiting for data, and programs the next byte it sees.
+  PartRig top("49LF008A", LpcProtection::Cleared, LpcDecode::TopOnly);
+  top.run([] {
+    jedec_program(0xFFE00123, 0x5A);
+    EXPECT_EQ(MmioRead8(0xFFE00123), 0xFF);
+    jedec_program(0xFFF00123, 0x5A);
+  });
+  EXPECT_EQ(top.part->refusals(LpcRefusal::Undecoded), 1u);
+  EXPECT_EQ(top.part->array()[0x5555], 0xAA);
+  EXPECT_EQ(top.part->array()[0x123], 0xFF);
+  // A 512 KiB part decoded that way never sees the unlock cycles at all.
+  PartRig small_top("49LF004A", LpcProtection::Cleared, LpcDecode::TopOnly);
+  small_top.run([] { jedec_program(0xFFF80123, 0x5A); });
+  EXPECT_EQ(small_top.part->refusals(LpcRefusal::Undecoded), 3u);
+  EXPECT_EQ(small_top.part->array()[0x123], 0xFF);
+}
+
+TEST(LpcParts, JedecProgramTogglesDq6WhileBusyOnlyClearsBitsAndNeedsBiosWriteEnable) {
+  PartRig rig("49FL004T");  // 25 us per byte
+  rig.part->array()[0x40] = 0xF0;
+  rig.run([&] {
+    jedec_program(0xFFF80040, 0x3F);
+    std::uint8_t a = MmioRead8(0xFFF80040), b = MmioRead8(0xFFF80040);
+    EXPECT_EQ(a ^ b, 0x40);           // DQ6 toggles on every read
+    EXPECT_EQ(a & 0x80, 0x80);        // DQ7: complement of the programmed bit 7
+    jedec_program(0xFFF80041, 0x00);  // ignored while busy
+    rig.wait(25 * kUs);
+    EXPECT_EQ(MmioRead8(0xFFF80040), 0x30);  // F0 & 3F
+  });
+  EXPECT_EQ(rig.part->array()[0x41], 0xFF);
+  EXPECT_GE(rig.part->refusals(LpcRefusal::Busy), 1u);
+
+  rig.machine.lpc().config_write(LpcBridge::kBiosCntl, Width::Byte, 0);
+  rig.run([] { jedec_program(0xFFF80042, 0x00); });
+  EXPECT_EQ(rig.part->array()[0x42], 0xFF);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::WriteDisabled), 4u);
+}
+
+TEST(LpcParts, JedecEraseTakesItsTimeAndItsUnitOnlyOrTheQuirksUnit) {
+  for (bool quirk : {false, true}) {
+    PartRig rig("39V040FPA", LpcProtection::Cleared, LpcDecode::Aliased,
+                quirk ? std::vector<std::string>{"64k-sector-erase"} : std::vector<std::string>{});
+    std::fill(rig.part->array().begin(), rig.part->array().end(), 0x00);
+    rig.run([&] {
+      jedec_erase(0xFFF91234, 0x30);  // any address inside the unit selects it
+      rig.wait(24 * kMs);
+      EXPECT_EQ(MmioRead8(0xFFF91000) & 0x80, 0);  // still busy: DQ7 reads 0
+      rig.wait(kMs);
+      EXPECT_EQ(MmioRead32(0xFFF91000), 0xFFFFFFFFu);
+      jedec_erase(0xFFFC0000, 0x50);
+    });
+    const auto& a = rig.part->array();
+    EXPECT_EQ(std::count(a.begin() + 0x10000, a.begin() + 0x20000, 0xFF), quirk ? 0x10000 : 0x1000);
+    EXPECT_EQ(a[0x11000], 0xFF);
+    EXPECT_EQ(std::count(a.begin() + 0x40000, a.begin() + 0x50000, 0xFF), quirk ? 0x1000 : 0x10000);
+  }
+  EXPECT_THROW(PartRig("49LF008A", LpcProtection::Cleared, LpcDecode::Aliased, {"64k-sector-erase"}),
+               std::invalid_argument);
+}
+
+TEST(LpcParts, PowerOnBlockLocksRefuseCommandsUntilTheLockRegisterIsCleared) {
+  PartRig rig("49LF008A", LpcProtection::PowerOn);
+  rig.run([] {
+    EXPECT_EQ(MmioRead8(0xFFBF0002), 0x01);  // lock register of the top block
+    jedec_program(0xFFFF0000, 0x00);
+    EXPECT_EQ(MmioRead8(0xFFFF0000), 0xFF);  // ignored: no busy time, data unchanged
+    MmioWrite8(0xFFBF0002, 0x00);
+    jedec_program(0xFFFF0000, 0x00);
+    MmioWrite8(0xFFBE0002, 0x03);  // locked down until the next power-up
+    MmioWrite8(0xFFBE0002, 0x00);
+  });
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::LockedDown), 1u);
+  EXPECT_EQ(rig.part->array()[0xF0000], 0x00);
+  rig.machine.power_cycle();
+  EXPECT_EQ(rig.part->lock(0xE), 0x01);
+  EXPECT_EQ(rig.part->lock(0xF), 0x01);
+}
+
+TEST(LpcParts, FirmwareHubErrorsStayUntilClearStatus) {
+  PartRig rig("82802AC", LpcProtection::PowerOn);
+  rig.part->set_lock(0xF, 0x00);  // the top block unlocked, the rest as at power-on
+  rig.run([&] {
+    MmioWrite8(0xFFFE0000, 0x20);
+    MmioWrite8(0xFFFE0000, 0xD0);  // locked block
+    EXPECT_EQ(MmioRead8(0xFFFE0000), 0x80 | 0x20 | 0x02);
+    MmioWrite8(0xFFFF0000, 0x40);
+    MmioWrite8(0xFFFF0000, 0x00);  // unlocked, but the error bits are still set
+    EXPECT_EQ(MmioRead8(0xFFFF0000) & 0x10, 0x10);
+    MmioWrite8(0xFFFF0000, 0x50);
+    MmioWrite8(0xFFFF0000, 0x40);
+    MmioWrite8(0xFFFF0000, 0x00);
+    MmioWrite8(0xFFFF0000, 0x70);            // accepted while busy
+    EXPECT_EQ(MmioRead8(0xFFFF0000), 0x00);  // busy, no errors
+    rig.wait(10 * kUs);
+    EXPECT_EQ(MmioRead8(0xFFFF0000), 0x80);
+    MmioWrite8(0xFFFF0000, 0xFF);
+    EXPECT_EQ(MmioRead8(0xFFFF0000), 0x00);
+  });
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::StatusError), 1u);
+  EXPECT_EQ(rig.part->array()[0xE0000], 0xFF);
+}
+
+TEST(LpcParts, StuckBusyNeverCompletesAndAPowerCycleKeepsOnlyTheArray) {
+  PartRig rig("50FLW040A");
+  rig.part->inject_stuck_busy(1);  // the second operation hangs
+  rig.run([&] {
+    MmioWrite8(0xFFF80000, 0x40);
+    MmioWrite8(0xFFF80000, 0x55);
+    rig.wait(kMs);
+    EXPECT_EQ(MmioRead8(0xFFF80000), 0x80);
+    MmioWrite8(0xFFF90000, 0x20);
+    MmioWrite8(0xFFF90000, 0xD0);
+    rig.wait(10000 * kMs);
+    EXPECT_EQ(MmioRead8(0xFFF90000), 0x00);
+  });
+  rig.machine.power_cycle();  // cuts the erase short
+  EXPECT_FALSE(rig.part->busy());
+  EXPECT_EQ(rig.part->array()[0x0], 0x55);
+  EXPECT_EQ(rig.part->array()[0x10000], 0x00);
+  EXPECT_EQ(rig.part->lock(0), 0x00);                       // cleared again by the firmware that runs first
+  rig.run([] { EXPECT_EQ(MmioRead8(0xFFF80000), 0x55); });  // array mode after power-up
+}
+
+}  // namespace
+}  // namespace sim

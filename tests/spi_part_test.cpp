@@ -1,0 +1,251 @@
+// The simulated SPI flash parts on their bus face: identification, write-enable rules, program and
+// erase semantics, each protection scheme, busy behaviour and power cycles.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "sim/devices/SpiFlashPart.h"
+#include "sim/devices/SpiPartCatalog.h"
+
+namespace sim {
+namespace {
+
+constexpr Nanos kSecond = 1'000'000'000;
+
+// Drives a part as the controller would, one chip-select period at a time, with time moving on
+// far enough that every operation has finished unless `at` says otherwise.
+struct Bus {
+  explicit Bus(const char* name, std::vector<std::string> quirks = {}) : part(spec(name, quirks)) {}
+  static SpiPartSpec spec(const char* name, const std::vector<std::string>& quirks) {
+    SpiPartSpec s = *find_spi_part(name);
+    for (const auto& q : quirks) apply_spi_quirk(s, q);
+    return s;
+  }
+  std::vector<std::uint8_t> cmd(std::vector<std::uint8_t> out, std::size_t in_len = 0) {
+    std::vector<std::uint8_t> in(in_len);
+    now = std::max(now, part.busy_until()) + 1000;
+    part.transfer(now, out.data(), out.size(), in.data(), in.size());
+    return in;
+  }
+  std::uint8_t status() { return cmd({0x05}, 1)[0]; }
+  void wren() { cmd({0x06}); }
+  void program(std::uint32_t a, std::vector<std::uint8_t> data) {
+    std::vector<std::uint8_t> out = {0x02, std::uint8_t(a >> 16), std::uint8_t(a >> 8), std::uint8_t(a)};
+    out.insert(out.end(), data.begin(), data.end());
+    cmd(out);
+  }
+  void erase(std::uint8_t op, std::uint32_t a) {
+    cmd({op, std::uint8_t(a >> 16), std::uint8_t(a >> 8), std::uint8_t(a)});
+  }
+  std::uint64_t refused(SpiRefusal r) const { return part.counters().refused(r); }
+  SpiFlashPart part;
+  Nanos now = 0;
+};
+
+TEST(SimSpiPart, IdentificationAsEachCommandAnswers) {
+  Bus winbond("25X16");
+  EXPECT_EQ(winbond.cmd({0x9F}, 3), (std::vector<std::uint8_t>{0xEF, 0x30, 0x15}));
+  EXPECT_EQ(winbond.cmd({0xAB, 0, 0, 0}, 2), (std::vector<std::uint8_t>{0x14, 0x14}));
+
+  Bus sst("25LF040A");
+  EXPECT_EQ(sst.cmd({0x9F}, 3), (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF})) << "no JEDEC ID";
+  EXPECT_EQ(sst.cmd({0x90, 0, 0, 0}, 4), (std::vector<std::uint8_t>{0xBF, 0x44, 0xBF, 0x44}));
+  EXPECT_EQ(sst.cmd({0x90, 0, 0, 1}, 2), (std::vector<std::uint8_t>{0x44, 0xBF}));
+
+  // The PMC part answers ABh without dummy bytes; with the quirk, three undriven bytes come first.
+  Bus pmc("25LV040");
+  EXPECT_EQ(pmc.cmd({0xAB}, 2), (std::vector<std::uint8_t>{0x9D, 0x7E}));
+  Bus pmc_res("25LV040", {"res-dummy-bytes"});
+  EXPECT_EQ(pmc_res.cmd({0xAB}, 5), (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x9D, 0x7E}));
+}
+
+TEST(SimSpiPart, ProgramNeedsWriteEnableAndOnlyClearsBits) {
+  Bus b("25Q16");
+  b.part.array()[0x100] = 0xF0;
+  b.program(0x100, {0x0F});
+  EXPECT_EQ(b.part.array()[0x100], 0xF0);
+  EXPECT_EQ(b.refused(SpiRefusal::NoWriteEnable), 1u);
+
+  b.wren();
+  EXPECT_EQ(b.status() & 0x02, 0x02);
+  b.program(0x100, {0x3C});
+  EXPECT_EQ(b.part.array()[0x100], 0x30) << "old AND new";
+  EXPECT_EQ(b.status() & 0x03, 0x00) << "WEL cleared when the program completed";
+  b.program(0x100, {0x00});
+  EXPECT_EQ(b.part.array()[0x100], 0x30) << "WEL is needed again";
+}
+
+TEST(SimSpiPart, PageProgramWrapsInsideThePage) {
+  Bus b("25X16");
+  std::fill(b.part.array().begin(), b.part.array().end(), 0xFF);
+  b.wren();
+  b.program(0x1FE, {1, 2, 3, 4});
+  EXPECT_EQ(b.part.array()[0x1FE], 1);
+  EXPECT_EQ(b.part.array()[0x1FF], 2);
+  EXPECT_EQ(b.part.array()[0x100], 3) << "wrapped to the start of the page";
+  EXPECT_EQ(b.part.array()[0x101], 4);
+  EXPECT_EQ(b.part.array()[0x200], 0xFF);
+
+  // More than a page: only the last 256 bytes are programmed.
+  std::vector<std::uint8_t> data(300);
+  for (std::size_t i = 0; i < data.size(); i++) data[i] = static_cast<std::uint8_t>(i);
+  b.wren();
+  b.program(0x400, data);
+  EXPECT_EQ(b.part.array()[0x400], 0) << "byte 44 lands at column 44, byte 256 wraps to column 0";
+  EXPECT_EQ(b.part.array()[0x400 + 43], 43);
+  EXPECT_EQ(b.part.array()[0x400 + 44], 44);
+  EXPECT_EQ(b.part.counters().programmed_bytes, 4u + 256u);
+}
+
+TEST(SimSpiPart, SstProgramsOneBytePerCommand) {
+  Bus b("25VF016B");
+  b.part.clear_protection();
+  std::fill(b.part.array().begin(), b.part.array().end(), 0xFF);
+  b.wren();
+  b.program(0x10, {0x11, 0x22, 0x33});
+  EXPECT_EQ(b.part.array()[0x10], 0x11);
+  EXPECT_EQ(b.part.array()[0x11], 0xFF);
+  EXPECT_EQ(b.part.counters().programmed_bytes, 1u);
+}
+
+TEST(SimSpiPart, EraseSetsTheAlignedUnitAndRefusesWhileBusy) {
+  Bus b("25X16");
+  std::fill(b.part.array().begin(), b.part.array().end(), 0x00);
+  b.wren();
+  b.erase(0x20, 0x1234);
+  Nanos erase_started = b.now;
+  EXPECT_EQ(b.part.busy_until() - erase_started, 100'000'000u);
+  // Anything but a status read while the erase runs is ignored.
+  std::vector<std::uint8_t> in(1);
+  std::uint8_t wren = 0x06, rdsr = 0x05;
+  b.part.transfer(erase_started + 1000, &wren, 1, nullptr, 0);
+  b.part.transfer(erase_started + 2000, &rdsr, 1, in.data(), 1);
+  EXPECT_EQ(in[0] & 0x01, 0x01);
+  EXPECT_EQ(b.refused(SpiRefusal::Busy), 1u);
+  for (std::uint32_t a = 0x1000; a < 0x2000; a++) ASSERT_EQ(b.part.array()[a], 0xFF);
+  EXPECT_EQ(b.part.array()[0x0FFF], 0x00);
+  EXPECT_EQ(b.part.array()[0x2000], 0x00);
+}
+
+TEST(SimSpiPart, MacronixSectorEraseQuirkClears64KiB) {
+  for (bool quirk : {false, true}) {
+    Bus b("25L3205A", quirk ? std::vector<std::string>{"64k-sector-erase"} : std::vector<std::string>{});
+    std::fill(b.part.array().begin(), b.part.array().end(), 0x00);
+    b.wren();
+    b.erase(0x20, 0x21000);
+    EXPECT_EQ(b.part.counters().erased_bytes, quirk ? 0x10000u : 0x1000u);
+    EXPECT_EQ(b.part.array()[0x20000], quirk ? 0xFF : 0x00);
+    EXPECT_EQ(b.part.array()[0x21000], 0xFF);
+  }
+}
+
+TEST(SimSpiPart, BlockProtectBitsProtectTheTopOfTheArray) {
+  Bus b("25X16");
+  b.wren();
+  b.cmd({0x01, 0x04});  // BP level 1: top 64 KiB
+  EXPECT_EQ(b.status() & 0x1C, 0x04);
+  b.wren();
+  b.erase(0x20, 0x1F0000);
+  EXPECT_EQ(b.refused(SpiRefusal::Protected), 1u);
+  b.wren();
+  b.erase(0x20, 0x1E0000);
+  EXPECT_EQ(b.part.counters().erases, 1u);
+  b.wren();
+  b.cmd({0x01, 0x1C});  // everything
+  b.wren();
+  b.program(0, {0});
+  EXPECT_EQ(b.refused(SpiRefusal::Protected), 2u);
+}
+
+TEST(SimSpiPart, SstStatusWriteNeedsEwsrImmediatelyBefore) {
+  Bus b("25LF040A");
+  EXPECT_EQ(b.status() & 0x0C, 0x0C) << "protected at power-up";
+  b.wren();
+  b.cmd({0x01, 0x00});
+  EXPECT_EQ(b.refused(SpiRefusal::NoWriteEnable), 1u) << "this part takes EWSR only";
+  b.cmd({0x50});
+  b.cmd({0x05}, 1);  // anything in between disarms it
+  b.cmd({0x01, 0x00});
+  EXPECT_EQ(b.refused(SpiRefusal::NoWriteEnable), 2u);
+  b.cmd({0x50});
+  b.cmd({0x01, 0x00});
+  EXPECT_EQ(b.status() & 0x0C, 0x00);
+
+  Bus either("25VF016B");
+  either.wren();
+  either.cmd({0x01, 0x00});
+  EXPECT_EQ(either.status() & 0x3C, 0x00) << "WREN also enables the status write";
+}
+
+TEST(SimSpiPart, AtmelGlobalProtectAndUnprotect) {
+  Bus b("26DF161");
+  EXPECT_EQ(b.status() & 0x0C, 0x0C) << "every sector protected at power-up";
+  b.wren();
+  b.program(0, {0});
+  EXPECT_EQ(b.refused(SpiRefusal::Protected), 1u);
+  EXPECT_EQ(b.status() & 0x02, 0x00) << "Atmel resets WEL on a refused command";
+
+  b.wren();
+  b.cmd({0x01, 0x00});  // global unprotect
+  EXPECT_EQ(b.status() & 0x0C, 0x00);
+  b.wren();
+  b.cmd({0x01, 0x14});  // bits 5:2 neither 1111 nor 0000: no change, not stored
+  EXPECT_EQ(b.status() & 0x3C, 0x10);
+  b.wren();
+  b.cmd({0x01, 0x3C});  // global protect
+  EXPECT_EQ(b.status() & 0x0C, 0x0C);
+  b.wren();
+  b.cmd({0x01, 0xBC});  // protect and lock (SPRL)
+  b.wren();
+  b.cmd({0x01, 0x00});  // SPRL cleared, but the protection stays while it was set
+  EXPECT_EQ(b.status() & 0x8C, 0x0C);
+}
+
+TEST(SimSpiPart, PowerCycleKeepsArrayAndNonVolatileBitsOnly) {
+  Bus sst("25VF016B");
+  sst.wren();
+  sst.cmd({0x01, 0x00});
+  sst.part.array()[5] = 0x12;
+  sst.wren();
+  sst.part.power_on();
+  EXPECT_EQ(sst.status(), 0x3C) << "volatile BP back to all-protected, WEL lost";
+  EXPECT_EQ(sst.part.array()[5], 0x12);
+
+  Bus winbond("25X16");
+  winbond.wren();
+  winbond.cmd({0x01, 0x08});
+  winbond.part.power_on();
+  EXPECT_EQ(winbond.status(), 0x08) << "non-volatile BP kept";
+
+  Bus atmel("25DF081A");
+  atmel.wren();
+  atmel.cmd({0x01, 0x00});
+  atmel.part.power_on();
+  EXPECT_EQ(atmel.status() & 0x0C, 0x0C);
+}
+
+TEST(SimSpiPart, M25pe80PageEraseAndSectorLocks) {
+  Bus b("M25PE80");
+  std::fill(b.part.array().begin(), b.part.array().end(), 0x00);
+  b.wren();
+  b.erase(0xDB, 0x10180);
+  EXPECT_EQ(b.part.counters().erased_bytes, 256u);
+  EXPECT_EQ(b.part.array()[0x10100], 0xFF);
+  EXPECT_EQ(b.part.array()[0x10200], 0x00);
+
+  // Lock the sector through its lock register (E5h); the row's per-block opcode 00h is no command.
+  b.wren();
+  b.cmd({0x00, 0x01, 0x00, 0x00, 0x01});
+  EXPECT_EQ(b.refused(SpiRefusal::UnknownOpcode), 1u);
+  b.cmd({0xE5, 0x01, 0x00, 0x00, 0x01});
+  EXPECT_EQ(b.part.sector_lock(0x10000), 1);
+  b.wren();
+  b.erase(0xDB, 0x10200);
+  EXPECT_EQ(b.refused(SpiRefusal::Locked), 1u);
+  EXPECT_EQ(b.status() & 0x02, 0x02) << "this part keeps WEL on a refused command";
+  b.part.power_on();
+  EXPECT_EQ(b.part.sector_lock(0x10000), 0) << "lock registers clear at power-up";
+}
+
+}  // namespace
+}  // namespace sim

@@ -1,0 +1,123 @@
+// make-peim-ffs: wraps the recovery module's PE32 image into a PEIM firmware file.
+// Bad input ends with one error line on stderr and a non-zero exit; OUT is then left untouched.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/ffs/FfsError.h"
+#include "tools/ffs/PeimFile.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: make-peim-ffs IMAGE OUT [--name NAME] [--checksum] [--erase-polarity 0|1]\n"
+    "  IMAGE             the module's PE32 image (i386)\n"
+    "  OUT               the firmware file to write (type PEIM)\n"
+    "  --name NAME       module name for the user-interface section (default FlashRecovery)\n"
+    "  --checksum        set the data-checksum attribute and checksum the file data\n"
+    "                    (without it the file checksum is the fixed value 0xAA)\n"
+    "  --erase-polarity  erase polarity of the target volume (default 1: State stored inverted)\n";
+
+struct UsageError {
+  std::string message;
+};
+
+struct Arguments {
+  std::string image;
+  std::string out;
+  packaging::PeimFileOptions options;
+};
+
+Arguments parse_arguments(int argc, char** argv) {
+  Arguments args;
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      std::exit(0);
+    } else if (arg == "--checksum") {
+      args.options.data_checksum = true;
+    } else if (arg == "--name") {
+      if (!has_value) throw UsageError{"--name needs a value"};
+      args.options.ui_name = argv[++i];
+    } else if (arg == "--erase-polarity") {
+      const std::string_view value = has_value ? argv[++i] : "";
+      if (value != "0" && value != "1") throw UsageError{"--erase-polarity takes 0 or 1"};
+      args.options.erase_polarity_one = value == "1";
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError{"unknown option " + std::string(arg)};
+    } else {
+      positional.emplace_back(arg);
+    }
+  }
+  if (positional.size() != 2) throw UsageError{"expected IMAGE and OUT"};
+  args.image = positional[0];
+  args.out = positional[1];
+  return args;
+}
+
+std::vector<uint8_t> read_file(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) {
+    throw packaging::FfsError("cannot open " + path + ": " + std::strerror(errno));
+  }
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[65536];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+    bytes.insert(bytes.end(), chunk, chunk + got);
+  }
+  const bool failed = std::ferror(f) != 0;
+  const int error = errno;
+  std::fclose(f);
+  if (failed) {
+    throw packaging::FfsError("cannot read " + path + ": " + std::strerror(error));
+  }
+  return bytes;
+}
+
+// Writes beside OUT first and renames, so that a failed write never leaves a partial file at OUT.
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const std::string temp = path + ".tmp";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (f == nullptr) {
+    throw packaging::FfsError("cannot write " + path + ": " + std::strerror(errno));
+  }
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  const int error = errno;
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    const int cause = written && closed ? errno : error;
+    std::remove(temp.c_str());
+    throw packaging::FfsError("cannot write " + path + ": " + std::strerror(cause));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    const Arguments args = parse_arguments(argc, argv);
+    const std::vector<uint8_t> image = read_file(args.image);
+    std::vector<uint8_t> file;
+    try {
+      file = packaging::build_peim_file(image, args.options);
+    } catch (const packaging::FfsError& e) {
+      throw packaging::FfsError(args.image + ": " + e.what());
+    }
+    write_file(args.out, file);
+    return 0;
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "make-peim-ffs: error: %s\n%s", e.message.c_str(), kUsage);
+    return 2;
+  } catch (const packaging::FfsError& e) {
+    std::fprintf(stderr, "make-peim-ffs: error: %s\n", e.what());
+    return 1;
+  }
+}

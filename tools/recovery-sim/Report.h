@@ -1,0 +1,57 @@
+// What a rehearsal observed, as the JSON report and as the short human summary.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/Outcome.h"
+
+namespace rsim {
+
+struct Beep {
+  std::uint64_t count, duration, interval;
+};
+
+struct FlashCheck {
+  std::uint64_t size = 0;  // bytes compared (the whole flash as the tool lays it out)
+  std::uint64_t mismatches = 0;
+  std::uint64_t changed = 0;  // bytes that differ from the flash before the run
+  std::optional<std::uint64_t> first_mismatch;  // offset in that layout
+  std::string first_mismatch_where;           // "linear 0x1F3000 (memory 0xFFFF3000)"
+  bool verified() const { return mismatches == 0; }
+};
+
+struct Report {
+  std::string configured_part;  // "VENDOR NAME" as asked
+  std::string bus;              // "spi" or "lpc"
+  sim::Outcome outcome;
+  std::optional<std::pair<std::string, std::string>> detected;  // vendor, name
+  std::vector<Beep> beeps;
+  std::optional<std::uint32_t> frequency;
+  std::vector<std::uint8_t> post_codes;
+  std::vector<std::pair<std::uint8_t, std::uint8_t>> ec_commands;
+  std::map<std::string, std::string> chipset;  // register name -> "0x..."
+  FlashCheck flash;
+  std::map<std::string, std::uint64_t> refused;  // cause -> count
+  std::map<std::string, std::uint64_t> work;     // erases, programs, cycles...
+  std::vector<std::string> faults;
+  std::uint64_t simulated_ns = 0;
+  std::uint64_t accesses = 0;
+  double host_ms = 0;
+  std::uint32_t chunks_done = 0;
+
+  bool success() const { return outcome.kind == sim::OutcomeKind::FinalSpin && flash.verified(); }
+  nlohmann::json to_json() const;
+  std::string summary() const;
+};
+
+std::string hex(std::uint64_t v, int digits = 8);
+
+}  // namespace rsim

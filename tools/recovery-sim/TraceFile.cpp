@@ -1,0 +1,35 @@
+// Access trace file: "<index> <time ns> <access>" per line.
+#include "tools/recovery-sim/TraceFile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace rsim {
+
+TraceFile::TraceFile(const std::string& path, std::uint64_t limit) : file_(std::fopen(path.c_str(), "w")), limit_(limit) {
+  if (file_ == nullptr) {
+    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+  }
+  std::fputs("# index time_ns access\n", file_);
+}
+
+TraceFile::~TraceFile() {
+  if (dropped_ != 0) {
+    std::fprintf(file_, "# %llu more accesses not written (--trace-limit %llu)\n",
+                 static_cast<unsigned long long>(dropped_), static_cast<unsigned long long>(limit_));
+  }
+  std::fclose(file_);
+}
+
+void TraceFile::record(const sim::Access& a) {
+  if (limit_ != 0 && written_ >= limit_) {
+    dropped_++;
+    return;
+  }
+  written_++;
+  std::fprintf(file_, "%llu %llu %s\n", static_cast<unsigned long long>(a.index),
+               static_cast<unsigned long long>(a.time), sim::describe(a).c_str());
+}
+
+}  // namespace rsim
