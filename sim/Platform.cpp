@@ -124,7 +124,8 @@ void Platform::check_limits(const Access& a, bool looping) {
     o.where = describe(a);
     end_run(o);
   }
-  if (looping || accesses_ - run_start_accesses_ >= limits_.max_accesses || now_ - run_start_ >= limits_.max_time) {
+  if (looping || accesses_ - run_start_accesses_ >= limits_.max_accesses ||
+      now_ - run_start_ >= limits_.max_time) {
     Outcome o;
     o.kind = OutcomeKind::Hang;
     o.where = describe(a);

@@ -170,20 +170,20 @@ TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
   struct Case {
     std::string args, says;
   } cases[] = {
-      {"--part 'Winbond 25X61'", "closest: \"Winbond 25X16\""},
-      {"--capsule " + path("missing.bin"), "cannot read capsule"},
-      {"--flash-in " + path("missing.bin"), "cannot read --flash-in"},
-      {"--cmos-6e zz", "--cmos-6e takes a hexadecimal number"},
-      {"--flmstr1 0x1G", "--flmstr1 takes a hexadecimal number"},
-      {"--fault melt-down", "unknown fault 'melt-down'"},
-      {"--fault power-cut", "needs a count"},
-      {"--fault power-cut@x", "positive whole number"},
-      {"--components 3", "--components takes 1 or 2"},
-      {"--boot usb", "--boot takes spi, lpc, 01 or 10"},
-      {"--descriptor maybe", "--descriptor takes valid or none"},
-      {"--decode sideways", "--decode takes aliased or top"},
-      {"--part 'SST 49LF008A' --components 2", "SPI parts only"},
-      {"--report /nonexistent-dir/r.json", "cannot write"},
+      {"--part 'Winbond 25X61'",               "closest: \"Winbond 25X16\""          },
+      {"--capsule " + path("missing.bin"),     "cannot read capsule"                 },
+      {"--flash-in " + path("missing.bin"),    "cannot read --flash-in"              },
+      {"--cmos-6e zz",                         "--cmos-6e takes a hexadecimal number"},
+      {"--flmstr1 0x1G",                       "--flmstr1 takes a hexadecimal number"},
+      {"--fault melt-down",                    "unknown fault 'melt-down'"           },
+      {"--fault power-cut",                    "needs a count"                       },
+      {"--fault power-cut@x",                  "positive whole number"               },
+      {"--components 3",                       "--components takes 1 or 2"           },
+      {"--boot usb",                           "--boot takes spi, lpc, 01 or 10"     },
+      {"--descriptor maybe",                   "--descriptor takes valid or none"    },
+      {"--decode sideways",                    "--decode takes aliased or top"       },
+      {"--part 'SST 49LF008A' --components 2", "SPI parts only"                      },
+      {"--report /nonexistent-dir/r.json",     "cannot write"                        },
   };
   for (const auto& c : cases) {
     Result r = run(c.args);
@@ -210,13 +210,13 @@ TEST_F(RecoverySim, FaultsEndAsDocumented) {
     std::string args, outcome, status;
     json last_beep;
   } cases[] = {
-      {"--fault no-recovery-ppi", "returned", "0x8000000E", {3, 200000, 20000}},
-      {"--fault capsule-info-fails", "returned", "0x80000007", {3, 200000, 20000}},
-      {"--fault allocate-pages-fails", "returned", "0x80000009", {5, 50000, 20000}},
-      {"--fault load-capsule-fails", "returned", "0x80000007", {2, 50000, 20000}},
-      {"--boot 01", "returned", "0x80000003", {2, 50000, 20000}},
-      {"--fault ec-absent", "hang", "", {1, 200000, 20000}},
-      {"--fault power-cut@5000", "power-cut", "", {1, 200000, 20000}},
+      {"--fault no-recovery-ppi",      "returned",  "0x8000000E", {3, 200000, 20000}},
+      {"--fault capsule-info-fails",   "returned",  "0x80000007", {3, 200000, 20000}},
+      {"--fault allocate-pages-fails", "returned",  "0x80000009", {5, 50000, 20000} },
+      {"--fault load-capsule-fails",   "returned",  "0x80000007", {2, 50000, 20000} },
+      {"--boot 01",                    "returned",  "0x80000003", {2, 50000, 20000} },
+      {"--fault ec-absent",            "hang",      "",           {1, 200000, 20000}},
+      {"--fault power-cut@5000",       "power-cut", "",           {1, 200000, 20000}},
   };
   for (const auto& c : cases) {
     json j = report(c.args, 1);
@@ -234,7 +234,11 @@ TEST_F(RecoverySim, FaultsEndAsDocumented) {
 
 TEST_F(RecoverySim, KeyboardChannelAndDescriptorSettings) {
   json kbc = report("--cmos-6e 4", 0);
-  EXPECT_EQ(kbc["ec_commands"], json({{0x59, 0xF2}, {0x59, 0x95}, {0x59, 0xF6}}));
+  EXPECT_EQ(kbc["ec_commands"], json({
+                                    {0x59, 0xF2},
+                                    {0x59, 0x95},
+                                    {0x59, 0xF6}
+  }));
 
   // No write grant for the BIOS master: the BIOS region (BFPR) bounds what the module writes. The
   // top 1 MiB only: the flash verifies against that window, and the rest keeps its bytes.

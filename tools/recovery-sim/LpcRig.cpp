@@ -20,7 +20,8 @@ class LpcRig : public FlashRig {
     sim::LpcSetupOptions c;
     c.part = part.name;
     c.decode = o.decode == "top" ? sim::LpcDecode::TopOnly : sim::LpcDecode::Aliased;
-    c.protection = o.initial_protection == "cleared" ? sim::LpcProtection::Cleared : sim::LpcProtection::PowerOn;
+    c.protection =
+        o.initial_protection == "cleared" ? sim::LpcProtection::Cleared : sim::LpcProtection::PowerOn;
     c.quirks = o.quirks;
     for (const auto& f : o.faults) {
       c.stuck_busy = c.stuck_busy || f.kind == FaultKind::ChipStuckBusy;
@@ -43,7 +44,8 @@ class LpcRig : public FlashRig {
 
   std::string where(std::uint64_t offset) const override {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "part offset 0x%06llX (memory 0x%08llX)", static_cast<unsigned long long>(offset),
+    std::snprintf(buf, sizeof buf, "part offset 0x%06llX (memory 0x%08llX)",
+                  static_cast<unsigned long long>(offset),
                   static_cast<unsigned long long>(0x100000000ull - size() + offset));
     return buf;
   }
@@ -59,10 +61,12 @@ class LpcRig : public FlashRig {
 
   std::map<std::string, std::uint64_t> work() const override {
     const auto& c = part_->counters();
-    return {{"sector_erases", c.sector_erases},
-            {"block_erases", c.block_erases},
-            {"programmed_bytes", c.bytes_programmed},
-            {"part_busy_us", c.busy_time / 1000}};
+    return {
+        {"sector_erases",    c.sector_erases   },
+        {"block_erases",     c.block_erases    },
+        {"programmed_bytes", c.bytes_programmed},
+        {"part_busy_us",     c.busy_time / 1000}
+    };
   }
 
   std::map<std::string, std::string> chipset_registers() const override { return {}; }

@@ -86,7 +86,8 @@ std::vector<std::string> close_matches(const std::string& text, std::size_t n) {
     std::size_t d = std::min(distance(wanted, normalise(p.label())), distance(wanted, normalise(p.name)));
     ranked.emplace_back(d, p.label());
   }
-  std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> out;
   for (std::size_t i = 0; i < ranked.size() && i < n; i++) {
     out.push_back(ranked[i].second);

@@ -47,7 +47,8 @@ PartEntry resolve_part(const std::string& text) {
   for (const auto& m : close_matches(text)) {
     list += (list.empty() ? "" : ", ") + ("\"" + m + "\"");
   }
-  throw std::invalid_argument("unknown part \"" + text + "\"; closest: " + list + " (--list-parts shows all)");
+  throw std::invalid_argument("unknown part \"" + text + "\"; closest: " + list +
+                              " (--list-parts shows all)");
 }
 
 std::uint8_t straps_for(const Options& o, Bus bus) {
@@ -111,8 +112,10 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   if (!has(options, FaultKind::NoRecoveryPpi)) {
     sim::RecoveryPpiModel& ppi = pei.install_recovery_ppi();
     ppi.add_capsule(capsule);
-    if (has(options, FaultKind::CapsuleInfoFails)) ppi.fail(sim::RecoveryOp::GetRecoveryCapsuleInfo, EFI_DEVICE_ERROR);
-    if (has(options, FaultKind::LoadCapsuleFails)) ppi.fail(sim::RecoveryOp::LoadRecoveryCapsule, EFI_DEVICE_ERROR);
+    if (has(options, FaultKind::CapsuleInfoFails))
+      ppi.fail(sim::RecoveryOp::GetRecoveryCapsuleInfo, EFI_DEVICE_ERROR);
+    if (has(options, FaultKind::LoadCapsuleFails))
+      ppi.fail(sim::RecoveryOp::LoadRecoveryCapsule, EFI_DEVICE_ERROR);
   }
   if (has(options, FaultKind::AllocatePagesFails)) pei.fail_allocate_pages(EFI_OUT_OF_RESOURCES);
   if (has(options, FaultKind::AllocatePoolFails)) pei.fail_allocate_pool(EFI_OUT_OF_RESOURCES);
@@ -171,7 +174,8 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
 
   result.final_flash = rig->contents();
   // A capsule shorter than 2 MiB is refused by the module before any flash access.
-  std::vector<std::uint8_t> expected = capsule.size() >= kCapsuleBytes ? rig->expected(before, capsule.data()) : before;
+  std::vector<std::uint8_t> expected =
+      capsule.size() >= kCapsuleBytes ? rig->expected(before, capsule.data()) : before;
   r.flash.size = expected.size();
   for (std::size_t i = 0; i < expected.size(); i++) {
     if (result.final_flash[i] != expected[i]) {

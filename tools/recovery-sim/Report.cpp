@@ -36,11 +36,13 @@ nlohmann::json Report::to_json() const {
   }
   j["ec_commands"] = ec;
   j["chipset"] = chipset;
-  j["flash"] = {{"size", flash.size},
-                {"verified", flash.verified()},
-                {"mismatches", flash.mismatches},
-                {"changed", flash.changed},
-                {"first_mismatch", flash.first_mismatch ? json(*flash.first_mismatch) : json(nullptr)}};
+  j["flash"] = {
+      {"size",           flash.size                                                        },
+      {"verified",       flash.verified()                                                  },
+      {"mismatches",     flash.mismatches                                                  },
+      {"changed",        flash.changed                                                     },
+      {"first_mismatch", flash.first_mismatch ? json(*flash.first_mismatch) : json(nullptr)}
+  };
   j["refused"] = refused;
   j["work"] = work;
   j["faults"] = faults;
@@ -73,7 +75,8 @@ std::string Report::summary() const {
     o << "none";
   }
   for (std::size_t i = 0; i < beeps.size(); i++) {
-    o << (i ? " " : "") << "(" << beeps[i].count << "," << beeps[i].duration << "," << beeps[i].interval << ")";
+    o << (i ? " " : "") << "(" << beeps[i].count << "," << beeps[i].duration << "," << beeps[i].interval
+      << ")";
     if (i == 7 && beeps.size() > 10) {
       o << " ... " << beeps.size() - 10 << " more ...";
       i = beeps.size() - 3;
@@ -85,8 +88,8 @@ std::string Report::summary() const {
   o << "\npost codes  " << post_codes.size() << " written";
   if (!post_codes.empty()) {
     // Everything before the first chunk counter is an SPI probe marker (0x41).
-    o << " (" << post_codes.size() - chunks_done << " probe markers, " << chunks_done << " chunk counters), last "
-      << hex(post_codes.back(), 2);
+    o << " (" << post_codes.size() - chunks_done << " probe markers, " << chunks_done
+      << " chunk counters), last " << hex(post_codes.back(), 2);
   }
   o << "\nec          ";
   if (ec_commands.empty()) {
@@ -102,8 +105,8 @@ std::string Report::summary() const {
     o << "verified: " << flash.size << " bytes as expected";
   } else {
     o << flash.mismatches << " of " << flash.size << " bytes differ from the expectation, first at "
-      << flash.first_mismatch_where << "; " << (flash.changed == 0 ? "the flash is untouched"
-                                                : std::to_string(flash.changed) + " bytes changed");
+      << flash.first_mismatch_where << "; "
+      << (flash.changed == 0 ? "the flash is untouched" : std::to_string(flash.changed) + " bytes changed");
   }
   std::uint64_t refusals = 0;
   for (const auto& [cause, n] : refused) {

@@ -22,9 +22,9 @@ struct Beep {
 struct FlashCheck {
   std::uint64_t size = 0;  // bytes compared (the whole flash as the tool lays it out)
   std::uint64_t mismatches = 0;
-  std::uint64_t changed = 0;  // bytes that differ from the flash before the run
+  std::uint64_t changed = 0;                    // bytes that differ from the flash before the run
   std::optional<std::uint64_t> first_mismatch;  // offset in that layout
-  std::string first_mismatch_where;           // "linear 0x1F3000 (memory 0xFFFF3000)"
+  std::string first_mismatch_where;             // "linear 0x1F3000 (memory 0xFFFF3000)"
   bool verified() const { return mismatches == 0; }
 };
 

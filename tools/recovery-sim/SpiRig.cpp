@@ -28,7 +28,8 @@ class SpiRig : public FlashRig {
     c.protection = o.initial_protection == "cleared" ? sim::SpiProtectionStart::Cleared
                                                      : sim::SpiProtectionStart::PowerOn;
     if (o.components == 2 && !o.descriptor) {
-      throw std::invalid_argument("--components 2 needs --descriptor valid: without one the chipset reaches one part");
+      throw std::invalid_argument(
+          "--components 2 needs --descriptor valid: without one the chipset reaches one part");
     }
     system_ = &sim::install_spi_flash(machine, c);
     config_ = c;
@@ -55,7 +56,8 @@ class SpiRig : public FlashRig {
     if (d.valid() && (d.flmstr1() & 0x0F000000) == 0) {
       // Without write grants in the master section, the BIOS region bounds what the BIOS writes.
       std::uint32_t bfpr = d.region(1);
-      std::uint64_t base = std::uint64_t{bfpr & 0xFFF} << 12, limit = std::uint64_t{(bfpr >> 16) & 0xFFF} << 12;
+      std::uint64_t base = std::uint64_t{bfpr & 0xFFF} << 12,
+                    limit = std::uint64_t{(bfpr >> 16) & 0xFFF} << 12;
       if (base < limit) {
         low = base;
         high = limit | 0xFFF;
@@ -107,8 +109,14 @@ class SpiRig : public FlashRig {
   std::map<std::string, std::string> chipset_registers() const override {
     const auto& c = system_->controller();
     std::uint64_t opmenu = std::uint64_t{c.reg32(0x9C)} << 32 | c.reg32(0x98);
-    return {{"LVSCC", hex(c.reg32(0xC4))},  {"UVSCC", hex(c.reg32(0xC8))}, {"OPTYPE", hex(c.reg16(0x96), 4)},
-            {"PREOP", hex(c.reg16(0x94), 4)}, {"OPMENU", hex(opmenu, 16)},   {"HSFS", hex(c.reg16(0x04), 4)}};
+    return {
+        {"LVSCC",             hex(c.reg32(0xC4))},
+        {        "UVSCC", hex(c.reg32(0xC8))                  },
+        { "OPTYPE",                 hex(c.reg16(0x96),                                   4)},
+        {  "PREOP",                 hex(c.reg16(0x94),                                   4)},
+        { "OPMENU",                hex(opmenu,                                  16)},
+        {   "HSFS",                 hex(c.reg16(0x04),                                   4)}
+    };
   }
 
  private:

@@ -7,7 +7,8 @@
 
 namespace rsim {
 
-TraceFile::TraceFile(const std::string& path, std::uint64_t limit) : file_(std::fopen(path.c_str(), "w")), limit_(limit) {
+TraceFile::TraceFile(const std::string& path, std::uint64_t limit)
+    : file_(std::fopen(path.c_str(), "w")), limit_(limit) {
   if (file_ == nullptr) {
     throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
   }

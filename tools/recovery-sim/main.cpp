@@ -22,8 +22,8 @@ std::uint32_t parse_hex(const std::string& option, const std::string& text, std:
     used = 0;
   }
   if (used == 0 || used != text.size() || text[0] == '-' || v > max) {
-    throw std::invalid_argument(option + " takes a hexadecimal number up to " + rsim::hex(max, 0) + ", not '" +
-                                text + "'");
+    throw std::invalid_argument(option + " takes a hexadecimal number up to " + rsim::hex(max, 0) +
+                                ", not '" + text + "'");
   }
   return static_cast<std::uint32_t>(v);
 }
@@ -31,8 +31,8 @@ std::uint32_t parse_hex(const std::string& option, const std::string& text, std:
 void list_parts() {
   std::printf("%-4s %-24s %-10s %s\n", "bus", "part", "id", "size");
   for (const auto& p : rsim::all_parts()) {
-    std::printf("%-4s %-24s 0x%08X %u KiB\n", p.bus == rsim::Bus::Spi ? "spi" : "lpc", p.label().c_str(), p.id,
-                p.size / 1024);
+    std::printf("%-4s %-24s 0x%08X %u KiB\n", p.bus == rsim::Bus::Spi ? "spi" : "lpc", p.label().c_str(),
+                p.id, p.size / 1024);
   }
 }
 
@@ -50,7 +50,8 @@ class ProgressBar {
     last_ = now;
     shown_ = true;
     int filled = static_cast<int>(chunks * 30 / 496);
-    std::fprintf(stderr, "\r[%-30s] %3u/496 chunks  0x%08X", std::string(filled, '#').c_str(), chunks, address);
+    std::fprintf(stderr, "\r[%-30s] %3u/496 chunks  0x%08X", std::string(filled, '#').c_str(), chunks,
+                 address);
     std::fflush(stderr);
   }
   ~ProgressBar() {
@@ -88,21 +89,25 @@ int main(int argc, char** argv) {
   app.add_option("--components", o.components, "SPI flash components: 1 or 2")->capture_default_str();
   app.add_option("--flmstr1", flmstr1, "FLMSTR1 value in the descriptor (hex)");
   app.add_option("--bfpr", bfpr, "BIOS region (BFPR) value (hex)");
-  app.add_option("--cmos-6e", cmos, "CMOS byte 0x6E (hex); 4 moves EC commands to 0x64/0x60")->capture_default_str();
+  app.add_option("--cmos-6e", cmos, "CMOS byte 0x6E (hex); 4 moves EC commands to 0x64/0x60")
+      ->capture_default_str();
   app.add_option("--flash-in", o.flash_in, "initial flash contents (SPI: all components in linear order)");
   app.add_option("--flash-out", o.flash_out, "write the final flash contents here");
   app.add_option("--report", o.report, "write a JSON report here");
   app.add_option("--trace", o.trace, "write every hardware access here, one per line");
-  app.add_option("--trace-limit", o.trace_limit, "at most this many trace lines (0: no limit)")->capture_default_str();
+  app.add_option("--trace-limit", o.trace_limit, "at most this many trace lines (0: no limit)")
+      ->capture_default_str();
   app.add_option("--beeps-wav", o.beeps_wav, "write the beeps as a WAV file");
   app.add_option("--initial-protection", o.initial_protection, "power-on or cleared")->capture_default_str();
   app.add_option("--quirk", o.quirks, "documented part quirk (repeatable), e.g. 64k-sector-erase");
-  app.add_option("--decode", o.decode, "LPC parts smaller than the window: aliased or top")->capture_default_str();
-  app.add_option("--fault", faults, "inject a fault (repeatable): " + [] {
-    std::string s;
-    for (const auto& n : rsim::fault_names()) s += (s.empty() ? "" : ", ") + n;
-    return s;
-  }());
+  app.add_option("--decode", o.decode, "LPC parts smaller than the window: aliased or top")
+      ->capture_default_str();
+  app.add_option(
+      "--fault", faults, "inject a fault (repeatable): " + [] {
+        std::string s;
+        for (const auto& n : rsim::fault_names()) s += (s.empty() ? "" : ", ") + n;
+        return s;
+      }());
   app.add_flag("--list-parts", list, "list the parts of both tables and exit");
   app.add_flag("--quiet", o.quiet, "print nothing but errors");
   try {
