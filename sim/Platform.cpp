@@ -1,20 +1,17 @@
 // Bus decoding, the simulated clock, tracing and the ending of runs.
 #include "sim/Platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 namespace sim {
 
-namespace {
-Platform* g_current = nullptr;
-
 struct CurrentGuard {
   Platform* previous;
-  explicit CurrentGuard(Platform* p) : previous(g_current) { g_current = p; }
-  ~CurrentGuard() { g_current = previous; }
+  explicit CurrentGuard(Platform* p) : previous(Platform::current_) { Platform::current_ = p; }
+  ~CurrentGuard() { Platform::current_ = previous; }
 };
-}  // namespace
 
 std::string describe(const Access& a) {
   char buf[96];
@@ -40,8 +37,6 @@ void BoundedTrace::record(const Access& a) {
 Platform::Platform() = default;
 Platform::~Platform() = default;
 
-Platform* Platform::current() { return g_current; }
-
 void Platform::map_io(std::uint16_t first, std::uint32_t count, IoHandler* handler, Nanos cost) {
   for (std::uint32_t i = 0; i < count && first + i < 65536u; i++) {
     io_[first + i] = IoSlot{handler, cost};
@@ -55,41 +50,72 @@ void Platform::unmap_io(std::uint16_t first, std::uint32_t count) {
 }
 
 int Platform::map_mem(std::uint32_t base, std::uint64_t size, MemHandler* handler, Nanos cost) {
+  last_region_ = nullptr;
   regions_.push_back(MemRegion{base, size, handler, cost, true});
   return static_cast<int>(regions_.size() - 1);
 }
 
-void Platform::move_mem(int id, std::uint32_t base) { regions_.at(static_cast<std::size_t>(id)).base = base; }
+void Platform::move_mem(int id, std::uint32_t base) {
+  last_region_ = nullptr;
+  regions_.at(static_cast<std::size_t>(id)).base = base;
+}
 
-void Platform::unmap_mem(int id) { regions_.at(static_cast<std::size_t>(id)).mapped = false; }
+void Platform::unmap_mem(int id) {
+  last_region_ = nullptr;
+  regions_.at(static_cast<std::size_t>(id)).mapped = false;
+}
 
 Platform::MemRegion* Platform::find_region(std::uint32_t address) {
-  // Later mappings take precedence, so a device can overlay part of a wider window.
+  // Later mappings take precedence, so a device can overlay part of a wider window. The cached
+  // region is valid only when no later region overlays the address, so it caches only the last
+  // (topmost) region or a region no other region overlaps; both are checked when it is set.
+  MemRegion* r = last_region_;
+  if (r != nullptr && r->mapped && address >= r->base && std::uint64_t{address} - r->base < r->size) {
+    return r;
+  }
   for (auto it = regions_.rbegin(); it != regions_.rend(); ++it) {
     if (it->mapped && address >= it->base && std::uint64_t{address} - it->base < it->size) {
+      bool overlaid = false;
+      for (auto above = regions_.rbegin(); above != it; ++above) {
+        overlaid = overlaid || (above->mapped && above->base < it->base + it->size &&
+                                std::uint64_t{above->base} + above->size > it->base);
+      }
+      last_region_ = overlaid ? nullptr : &*it;
       return &*it;
     }
   }
   return nullptr;
 }
 
-bool Platform::stuck(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value) {
-  std::uint64_t sig = (std::uint64_t{address} << 32 | value) * 0x9E3779B97F4A7C15ull ^
-                      (static_cast<std::uint64_t>(space) << 1 | write | static_cast<std::uint64_t>(w) << 2);
-  std::uint64_t i = accesses_;
-  history_[i % kHistory] = sig;
-  if (period_ != 0 && history_[(i - period_) % kHistory] == sig) {
-    return now_ - loop_start_ > limits_.stuck_loop_time;
+bool Platform::stuck(const Access& a) {
+  if (a.index < next_sample_) {
+    return false;
   }
-  period_ = 0;
-  for (unsigned p = 1; p <= kMaxPeriod && p < i; p++) {
-    if (history_[(i - p) % kHistory] == sig) {
-      period_ = p;
-      loop_start_ = now_;
-      break;
-    }
+  sample_.push_back(std::uint64_t{a.address} << 32 ^ a.value ^
+                    (std::uint64_t{static_cast<std::uint8_t>(a.width)} << 56 | std::uint64_t{a.write} << 62 |
+                     std::uint64_t{static_cast<std::uint8_t>(a.space)} << 63));
+  if (sample_.size() < kSampleSize) {
+    return false;
   }
-  return false;
+  std::sort(sample_.begin(), sample_.end());
+  sample_.erase(std::unique(sample_.begin(), sample_.end()), sample_.end());
+  bool same = sample_ == previous_sample_;
+  if (!same) {
+    same_since_valid_ = false;
+  } else if (!same_since_valid_) {
+    same_since_valid_ = true;
+    same_since_ = a.time;
+  }
+  previous_sample_.swap(sample_);
+  sample_.clear();
+  next_sample_ = a.index + kSampleEvery;
+  return same && a.time - same_since_ > limits_.stuck_loop_time;
+}
+
+void Platform::arm_limits() {
+  always_slow_ = trace_ != nullptr || limits_.power_cut_after != 0;
+  access_limit_ = std::min(run_start_accesses_ + limits_.max_accesses, next_sample_);
+  time_limit_ = run_start_ + limits_.max_time;
 }
 
 void Platform::account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value,
@@ -98,21 +124,19 @@ void Platform::account(Space space, bool write, Width w, std::uint32_t address, 
   pauses_in_a_row_ = 0;
   Nanos start = now_;
   now_ += cost;
-  bool looping = stuck(space, write, w, address, value);
-  if (!looping && trace_ == nullptr && limits_.power_cut_after == 0 &&
-      accesses_ - run_start_accesses_ < limits_.max_accesses && now_ - run_start_ < limits_.max_time) {
-    last_.space = space;
-    last_.write = write;
-    last_.width = w;
-    last_.address = address;
-    last_.value = value;
+  if (!(always_slow_ | (accesses_ >= access_limit_) | (now_ >= time_limit_))) {
     return;
   }
-  Access a{accesses_, start, space, write, w, address, value};
+  account_slowly(Access{accesses_, start, space, write, w, address, value});
+}
+
+void Platform::account_slowly(const Access& a) {
   last_ = a;
   if (trace_ != nullptr) {
     trace_->record(a);
   }
+  bool looping = stuck(a);
+  arm_limits();
   check_limits(a, looping);
 }
 
@@ -213,8 +237,12 @@ void Platform::end_run(Outcome outcome) { throw RunEnded{std::move(outcome)}; }
 Outcome Platform::run(const std::function<EFI_STATUS()>& body) {
   CurrentGuard guard(this);
   run_start_ = now_;
-  period_ = 0;
   run_start_accesses_ = accesses_;
+  next_sample_ = accesses_ + 1;
+  sample_.clear();
+  previous_sample_.clear();
+  same_since_valid_ = false;
+  arm_limits();
   pauses_in_a_row_ = 0;
   try {
     Outcome o;

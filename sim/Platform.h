@@ -97,9 +97,13 @@ class Platform {
   std::uint64_t unclaimed_accesses() const { return unclaimed_; }
 
   // --- trace -----------------------------------------------------------------------------------
-  void set_trace(TraceSink* sink) { trace_ = sink; }
+  void set_trace(TraceSink* sink) {
+    trace_ = sink;
+    arm_limits();
+  }
 
   // --- runs ------------------------------------------------------------------------------------
+  // Changes take effect at the next run (or the next set_trace).
   RunLimits& limits() { return limits_; }
   // Makes this platform the one the seam reaches, runs `body` and reports how it ended.
   Outcome run(const std::function<EFI_STATUS()>& body);
@@ -111,7 +115,7 @@ class Platform {
   void power_cycle();
 
   // The platform that the seam forwards to; null outside Platform::run.
-  static Platform* current();
+  static Platform* current() { return current_; }
 
  private:
   struct MemRegion {
@@ -127,8 +131,12 @@ class Platform {
   };
 
   void account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value, Nanos cost);
-  // True when this access continues a loop of identical accesses that has lasted too long.
-  bool stuck(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value);
+  void account_slowly(const Access& a);
+  // Recomputes when account() must leave its fast path (tracing, power cut, limits).
+  void arm_limits();
+  // Samples a window of accesses now and then; true when the module has been repeating the same
+  // few accesses with the same values for longer than the stuck-loop time.
+  bool stuck(const Access& a);
   void check_limits(const Access& a, bool looping);
   MemRegion* find_region(std::uint32_t address);
 
@@ -142,12 +150,23 @@ class Platform {
   std::uint32_t pauses_in_a_row_ = 0;
   TraceSink* trace_ = nullptr;
   Access last_{};
-  // Loop detection: signatures of the last accesses and the period being repeated (0: none).
-  static constexpr unsigned kHistory = 16;
-  static constexpr unsigned kMaxPeriod = 8;
-  std::array<std::uint64_t, kHistory> history_{};
-  unsigned period_ = 0;
-  Nanos loop_start_ = 0;
+  // Loop detection: every kSampleEvery accesses the next kSampleSize accesses are sampled. A loop
+  // of up to kSampleSize accesses shows the same set of distinct accesses in every sample, whatever
+  // its phase; a wait on anything that changes (a timer, a status that progresses) does not.
+  static constexpr unsigned kSampleSize = 16;
+  static constexpr std::uint64_t kSampleEvery = 65536;
+  std::vector<std::uint64_t> sample_, previous_sample_;
+  std::uint64_t next_sample_ = 0;
+  bool same_since_valid_ = false;
+  Nanos same_since_ = 0;
+  // Fast-path thresholds: the access count and the time at which account() must look closer.
+  std::uint64_t access_limit_ = 0;
+  Nanos time_limit_ = 0;
+  bool always_slow_ = false;
+  MemRegion* last_region_ = nullptr;
+
+  static inline Platform* current_ = nullptr;
+  friend struct CurrentGuard;
   Nanos run_start_ = 0;
   std::uint64_t run_start_accesses_ = 0;
   std::vector<std::function<void()>> power_cycle_;

@@ -32,8 +32,12 @@ void AcpiPmBlock::decode_at(std::uint16_t base, bool enabled) {
 }
 
 std::uint32_t AcpiPmBlock::timer_now() const {
-  // ticks = ns * 3579545 / 1e9, exact in 128-bit arithmetic for any run length.
-  unsigned __int128 ticks = static_cast<unsigned __int128>(platform_.now()) * kTimerHz / 1000000000u;
+  // ticks = ns * 3579545 / 1e9, exact: in 64 bits for the first 85 minutes, in 128 bits after.
+  std::uint64_t ns = platform_.now();
+  std::uint64_t ticks =
+      ns < (~std::uint64_t{0}) / kTimerHz
+          ? ns * kTimerHz / 1000000000u
+          : static_cast<std::uint64_t>(static_cast<unsigned __int128>(ns) * kTimerHz / 1000000000u);
   return static_cast<std::uint32_t>((ticks + config_.timer_start) & 0xFFFFFF);
 }
 

@@ -10,6 +10,7 @@
 #include "tools/recovery-sim/BeepsWav.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/Rehearsal.h"
+#include "tools/recovery-sim/Survey.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
   rsim::Options o;
   std::string flmstr1, bfpr, cmos = "0", descriptor = "valid";
   std::vector<std::string> faults;
-  bool list = false;
+  bool list = false, matrix = false, estimates = false;
   app.add_option("--capsule", o.capsule_file, "recovery capsule (raw 2 MiB image); default: a generated one");
   app.add_option("--part", o.part, "flash part as \"VENDOR NAME\" (see --list-parts)")->capture_default_str();
   app.add_option("--boot", o.boot, "boot BIOS straps: spi, lpc, 01 or 10 (default: follows the part)");
@@ -109,6 +110,11 @@ int main(int argc, char** argv) {
         return s;
       }());
   app.add_flag("--list-parts", list, "list the parts of both tables and exit");
+  app.add_flag("--compatibility", matrix,
+               "rehearse every part in every mode from both protection states; print a Markdown table");
+  app.add_flag(
+      "--estimate-all", estimates,
+      "rehearse every part in every mode; print recovery time on hardware against the part's busy time");
   app.add_flag("--quiet", o.quiet, "print nothing but errors");
   try {
     app.parse(argc, argv);
@@ -117,6 +123,10 @@ int main(int argc, char** argv) {
   }
   if (list) {
     list_parts();
+    return 0;
+  }
+  if (matrix || estimates) {
+    matrix ? rsim::print_compatibility_matrix(std::cout) : rsim::print_duration_estimates(std::cout);
     return 0;
   }
   try {

@@ -1,0 +1,111 @@
+// The compatibility matrix and the duration table, generated from rehearsals.
+#include "tools/recovery-sim/Survey.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/recovery-sim/PartCatalog.h"
+#include "tools/recovery-sim/Rehearsal.h"
+
+namespace rsim {
+
+namespace {
+
+struct Mode {
+  std::string name;
+  Options options;
+};
+
+// SPI: software sequencing (no descriptor) and hardware sequencing (valid descriptor);
+// LPC: each decode of a part smaller than the window.
+std::vector<Mode> modes_for(const PartEntry& part) {
+  Options base;
+  base.part = part.label();
+  base.progress = false;
+  std::vector<Mode> modes;
+  if (part.bus == Bus::Spi) {
+    Mode sw{"software sequencing", base};
+    sw.options.descriptor = false;
+    Mode hw{"hardware sequencing", base};
+    hw.options.descriptor = true;
+    modes = {sw, hw};
+  } else {
+    Mode aliased{"aliased decode", base};
+    aliased.options.decode = "aliased";
+    Mode top{"top-only decode", base};
+    top.options.decode = "top";
+    modes = {aliased, top};
+  }
+  return modes;
+}
+
+std::string verdict(const Report& r) {
+  if (r.success()) {
+    return "completes, verified";
+  }
+  std::string why = r.outcome.to_string();
+  if (r.outcome.kind == sim::OutcomeKind::FinalSpin) {
+    why = "completes, " + std::to_string(r.flash.mismatches) + " bytes wrong";
+  }
+  std::string refused;
+  for (const auto& [cause, n] : r.refused) {
+    if (n != 0) {
+      refused += (refused.empty() ? "" : ", ") + cause + " " + std::to_string(n);
+    }
+  }
+  if (!refused.empty()) {
+    why += "; refused: " + refused;
+  } else if (r.outcome.kind == sim::OutcomeKind::FinalSpin) {
+    why += "; nothing refused";
+  }
+  return why;
+}
+
+Report run(Options o, const std::string& protection) {
+  o.initial_protection = protection;
+  return rehearse(o).report;
+}
+
+std::string seconds(double s) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f s", s);
+  return buf;
+}
+
+}  // namespace
+
+void print_compatibility_matrix(std::ostream& out) {
+  out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
+  out << "|---|---|---|---|---|\n";
+  for (const auto& part : all_parts()) {
+    for (const auto& mode : modes_for(part)) {
+      out << "| " << part.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
+          << " | " << verdict(run(mode.options, "power-on")) << " | " << verdict(run(mode.options, "cleared"))
+          << " |\n";
+    }
+  }
+}
+
+void print_duration_estimates(std::ostream& out) {
+  out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
+  out << "|---|---|---|---|---|---|---|\n";
+  for (const auto& part : all_parts()) {
+    for (const auto& mode : modes_for(part)) {
+      if (part.bus == Bus::Lpc && mode.options.decode == "top") {
+        continue;  // the decode does not change the work on the parts that complete
+      }
+      Report r = run(mode.options, "cleared");
+      double total = static_cast<double>(r.simulated_ns) / 1e9;
+      auto busy_us = r.work.find("part_busy_us");
+      double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
+      char ratio[32];
+      std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
+      out << "| " << part.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
+          << " | " << seconds(total) << " | " << seconds(busy) << " | " << (busy > 0 ? ratio : "-") << " | "
+          << (r.success() ? "verified" : r.outcome.to_string()) << " |\n";
+    }
+  }
+}
+
+}  // namespace rsim
