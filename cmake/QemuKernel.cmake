@@ -43,7 +43,7 @@ add_custom_target(qemu_test_kernel ALL DEPENDS ${QEMU_KERNEL})
 
 # Each scenario boots QEMU once with the image built above. The driver skips (status 77) with a
 # message when qemu-system-i386 or SeaBIOS is missing; it installs nothing.
-foreach(scenario fwh-first-row fwh-other-row no-part cmos-kbc stall)
+foreach(scenario fwh-first-row fwh-other-row no-part cmos-kbc stall-across-wrap)
   string(REPLACE "-" "_" test_name "qemu_${scenario}")
   add_test(NAME ${test_name}
            COMMAND bash ${PROJECT_SOURCE_DIR}/qemu/run-scenario ${scenario} ${QEMU_KERNEL} ${IA32_IMAGE}

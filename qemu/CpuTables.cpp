@@ -36,16 +36,16 @@ uint64_t idt[256];
 TaskState task_state;
 
 uint64_t segment(uint32_t base, uint32_t limit, uint8_t access, uint8_t flags) {
-  return (limit & 0xFFFFull) | (static_cast<uint64_t>(base & 0xFFFFFF) << 16) | (static_cast<uint64_t>(access) << 40) |
-         (static_cast<uint64_t>((limit >> 16) & 0xF) << 48) | (static_cast<uint64_t>(flags & 0xF) << 52) |
-         (static_cast<uint64_t>(base >> 24) << 56);
+  return (limit & 0xFFFFull) | (static_cast<uint64_t>(base & 0xFFFFFF) << 16) |
+         (static_cast<uint64_t>(access) << 40) | (static_cast<uint64_t>((limit >> 16) & 0xF) << 48) |
+         (static_cast<uint64_t>(flags & 0xF) << 52) | (static_cast<uint64_t>(base >> 24) << 56);
 }
 
 // An interrupt gate (interrupts stay off in the handler) into the kernel code segment.
 uint64_t gate(uint32_t handler, uint8_t privilege) {
   uint8_t access = static_cast<uint8_t>(0x8E | (privilege << 5));
-  return (handler & 0xFFFFull) | (static_cast<uint64_t>(kKernelCode) << 16) | (static_cast<uint64_t>(access) << 40) |
-         (static_cast<uint64_t>(handler >> 16) << 48);
+  return (handler & 0xFFFFull) | (static_cast<uint64_t>(kKernelCode) << 16) |
+         (static_cast<uint64_t>(access) << 40) | (static_cast<uint64_t>(handler >> 16) << 48);
 }
 
 }  // namespace

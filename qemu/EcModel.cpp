@@ -96,7 +96,8 @@ void command_complete(uint16_t command_port, uint8_t command, uint8_t data) {
 
 void host_byte(bool is_command, uint16_t command_port, uint8_t value) {
   if (input_full) {
-    refuse("a byte while the input buffer was full", is_command ? command_port : data_port_of(command_port), 8);
+    refuse("a byte while the input buffer was full", is_command ? command_port : data_port_of(command_port),
+           8);
   }
   input_full = true;
   last_was_command = is_command;
@@ -107,7 +108,8 @@ void host_byte(bool is_command, uint16_t command_port, uint8_t value) {
     return;
   }
   if (!have_command || pending_command_port != command_port) {
-    log_line("ec: refused data 0x%02x on the pair of port 0x%02x without a command there", value, command_port);
+    log_line("ec: refused data 0x%02x on the pair of port 0x%02x without a command there", value,
+             command_port);
     count_refusal();
     have_command = false;
     return;
@@ -160,7 +162,8 @@ uint32_t ec_read(uint16_t port, uint32_t width) {
     case kKbcCommand:
     case kAcpiCommand: {
       status_reads++;
-      uint8_t status = static_cast<uint8_t>((input_full ? kStatusIbf : 0) | (last_was_command ? kStatusCmd : 0));
+      uint8_t status =
+          static_cast<uint8_t>((input_full ? kStatusIbf : 0) | (last_was_command ? kStatusCmd : 0));
       input_full = false;  // the firmware takes the byte while the host looks
       return status;
     }

@@ -47,7 +47,8 @@ Module multiboot_module(const MultibootInfo* info, uint32_t index, const char* w
     fail("loader: module %u (%s) at 0x%08x-0x%08x does not end below 0x%08x", index, what, module.start,
          module.end, kModulesLimit);
   }
-  log_line("loader: module %u (%s) at 0x%08x, %u bytes", index, what, module.start, module.end - module.start);
+  log_line("loader: module %u (%s) at 0x%08x, %u bytes", index, what, module.start,
+           module.end - module.start);
   return {reinterpret_cast<const uint8_t*>(module.start), module.end - module.start};
 }
 
@@ -85,7 +86,8 @@ extern "C" void kernel_main(uint32_t magic, const MultibootInfo* info) {
   log_line("harness: command line \"%s\"", command_line);
   Options options = parse_command_line(command_line);
   if ((info->flags & kMultibootInfoMemory) == 0 || info->mem_upper_kib < (kPagesLimit >> 10) - 1024) {
-    fail("loader: %u KiB above 1 MiB, the harness needs memory up to 0x%08x", info->mem_upper_kib, kPagesLimit);
+    fail("loader: %u KiB above 1 MiB, the harness needs memory up to 0x%08x", info->mem_upper_kib,
+         kPagesLimit);
   }
   Module image_file = multiboot_module(info, 0, "image");
   Module capsule = multiboot_module(info, 1, "capsule");
@@ -107,8 +109,9 @@ extern "C" void kernel_main(uint32_t magic, const MultibootInfo* info) {
   stack[0] = reinterpret_cast<uint32_t>(user_return_stub);
   stack[1] = image.base;  // FileHandle: the harness has no firmware file; the module ignores it
   stack[2] = reinterpret_cast<uint32_t>(services);
-  log_line("harness: calling RecoveryEntry at 0x%08x (FileHandle 0x%08x, PeiServices 0x%08x) at user privilege",
-           image.entry, stack[1], stack[2]);
+  log_line(
+      "harness: calling RecoveryEntry at 0x%08x (FileHandle 0x%08x, PeiServices 0x%08x) at user privilege",
+      image.entry, stack[1], stack[2]);
   watchdog_start(kRunLimitUs);
   enter_user_mode(image.entry, reinterpret_cast<uint32_t>(stack));
 }

@@ -35,7 +35,9 @@ uint32_t get32(const uint8_t* p) {
 }
 
 // TRUE when [offset, offset + length) lies inside [0, limit).
-bool inside(uint32_t offset, uint32_t length, uint32_t limit) { return offset <= limit && length <= limit - offset; }
+bool inside(uint32_t offset, uint32_t length, uint32_t limit) {
+  return offset <= limit && length <= limit - offset;
+}
 
 void copy(uint8_t* to, const uint8_t* from, uint32_t length) {
   for (uint32_t i = 0; i < length; i++) {
@@ -122,7 +124,8 @@ LoadedImage load_pe32(const uint8_t* file, uint32_t file_size, uint32_t load_add
   uint32_t entry_rva = get32(optional + kOptEntryPoint);
   uint32_t sections_offset = optional_offset + optional_size;
   if (loaded.size > capacity || headers_size > loaded.size || headers_size > file_size) {
-    fail("image: %u bytes (headers %u) do not fit the %u-byte load area", loaded.size, headers_size, capacity);
+    fail("image: %u bytes (headers %u) do not fit the %u-byte load area", loaded.size, headers_size,
+         capacity);
   }
   if (!inside(sections_offset, section_count * kSectionHeaderSize, headers_size)) {
     fail("image: section table outside the headers");
@@ -164,10 +167,11 @@ LoadedImage load_pe32(const uint8_t* file, uint32_t file_size, uint32_t load_add
     fail("image: preferred base 0x%08x needs relocation but the image has no fix-ups", preferred_base);
   }
   loaded.entry = load_address + entry_rva;
-  log_line("image: %u bytes, %u sections, subsystem %u, preferred base 0x%08x, loaded at 0x%08x, "
-           "%u relocations, entry rva 0x%x",
-           file_size, section_count, loaded.subsystem, preferred_base, load_address, loaded.relocations,
-           entry_rva);
+  log_line(
+      "image: %u bytes, %u sections, subsystem %u, preferred base 0x%08x, loaded at 0x%08x, "
+      "%u relocations, entry rva 0x%x",
+      file_size, section_count, loaded.subsystem, preferred_base, load_address, loaded.relocations,
+      entry_rva);
   return loaded;
 }
 

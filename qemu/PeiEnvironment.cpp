@@ -24,23 +24,29 @@ struct Guid {
 };
 static_assert(sizeof(Guid) == 16, "EFI_GUID is 16 bytes");
 
-constexpr Guid kSpeakerPpiGuid = {0x30AC275E, 0xBB30, 0x4B84, {0xA1, 0xCD, 0x0A, 0xF1, 0x32, 0x2C, 0x89, 0xC0}};
+constexpr Guid kSpeakerPpiGuid = {
+    0x30AC275E, 0xBB30, 0x4B84, {0xA1, 0xCD, 0x0A, 0xF1, 0x32, 0x2C, 0x89, 0xC0}
+};
 constexpr Guid kRecoveryModulePpiGuid = {
-    0x0DE2CE25, 0x446A, 0x45A7, {0xBF, 0xC9, 0x37, 0xDA, 0x26, 0x34, 0x4B, 0x37}};
+    0x0DE2CE25, 0x446A, 0x45A7, {0xBF, 0xC9, 0x37, 0xDA, 0x26, 0x34, 0x4B, 0x37}
+};
 // The type the harness reports for its capsule; the module does not look at it.
-constexpr Guid kCapsuleTypeGuid = {0x5E0C8C11, 0x0F4A, 0x4D53, {0x9B, 0x6E, 0x51, 0x45, 0x4D, 0x55, 0x20, 0x01}};
+constexpr Guid kCapsuleTypeGuid = {
+    0x5E0C8C11, 0x0F4A, 0x4D53, {0x9B, 0x6E, 0x51, 0x45, 0x4D, 0x55, 0x20, 0x01}
+};
 
 // EFI_PEI_SERVICES on IA32: a 24-byte table header, then 28 four-byte slots from offset 0x18.
 constexpr uint32_t kHeaderWords = 6;
 constexpr uint32_t kSlotCount = 28;
-constexpr uint32_t kSlotLocatePpi = 2;        // offset 0x20
-constexpr uint32_t kSlotAllocatePages = 12;   // offset 0x48
-constexpr uint32_t kSlotAllocatePool = 13;    // offset 0x4C
-constexpr uint32_t kSlotCpuIo = 18;           // offset 0x60, a PPI pointer rather than a function
-constexpr uint32_t kSlotPciCfg = 19;          // offset 0x64, likewise
+constexpr uint32_t kSlotLocatePpi = 2;       // offset 0x20
+constexpr uint32_t kSlotAllocatePages = 12;  // offset 0x48
+constexpr uint32_t kSlotAllocatePool = 13;   // offset 0x4C
+constexpr uint32_t kSlotCpuIo = 18;          // offset 0x60, a PPI pointer rather than a function
+constexpr uint32_t kSlotPciCfg = 19;         // offset 0x64, likewise
 constexpr uint64_t kPeiServicesSignature = 0x5652455320494550;  // "PEI SERV"
 constexpr uint32_t kPeiServicesRevision = (1u << 16) | 70;
-static_assert((kHeaderWords + kSlotLocatePpi) * 4 == 0x20 && (kHeaderWords + kSlotAllocatePages) * 4 == 0x48 &&
+static_assert((kHeaderWords + kSlotLocatePpi) * 4 == 0x20 &&
+                  (kHeaderWords + kSlotAllocatePages) * 4 == 0x48 &&
                   (kHeaderWords + kSlotAllocatePool) * 4 == 0x4C && (kHeaderWords + kSlotCount) * 4 == 0x88,
               "IA32 offsets of the PEI services");
 
@@ -98,8 +104,8 @@ bool same_guid(const Guid* a, const Guid& b) {
 // Every call must carry back the services value the module was given.
 void check_services(const char* caller, Services services) {
   if (services != &services_pointer) {
-    log_line("error: %s: PeiServices argument 0x%08x, expected 0x%08x", caller, reinterpret_cast<uint32_t>(services),
-             reinterpret_cast<uint32_t>(&services_pointer));
+    log_line("error: %s: PeiServices argument 0x%08x, expected 0x%08x", caller,
+             reinterpret_cast<uint32_t>(services), reinterpret_cast<uint32_t>(&services_pointer));
   }
 }
 
@@ -133,7 +139,8 @@ uint32_t locate_ppi(Services services, const Guid* guid, uint32_t instance, void
   check_services("LocatePpi", services);
   // The module finds its PPIs by GUID and instance alone; it never asks for the descriptor.
   if (descriptor != nullptr) {
-    log_line("error: pei: locate-ppi with a descriptor pointer 0x%08x", reinterpret_cast<uint32_t>(descriptor));
+    log_line("error: pei: locate-ppi with a descriptor pointer 0x%08x",
+             reinterpret_cast<uint32_t>(descriptor));
   }
   const char* name = guid_name(guid);
   void* found = nullptr;
@@ -248,7 +255,8 @@ uint32_t load(Services services, RecoveryModulePpi* self, uint32_t instance, voi
   for (uint32_t i = 0; i < capsule_size; i++) {
     to[i] = capsule_data[i];
   }
-  log_line("recovery-ppi: load-recovery-capsule instance %u buffer 0x%08x -> 0x%08x", instance, address, kSuccess);
+  log_line("recovery-ppi: load-recovery-capsule instance %u buffer 0x%08x -> 0x%08x", instance, address,
+           kSuccess);
   return kSuccess;
 }
 

@@ -81,8 +81,8 @@ void move_configuration_window() {
   uint32_t bar = config_read32(kMchDevice, kPciExBarLow);
   uint32_t through_io = config_read32(kLpcDevice, kVendorDevice);
   uint32_t through_memory = mmio_read32(lpc_mmcfg(kVendorDevice));
-  log_line("platform: pciexbar 0x%08x, lpc bridge id 0x%08x (mechanism #1) 0x%08x (mmcfg)", bar,
-           through_io, through_memory);
+  log_line("platform: pciexbar 0x%08x, lpc bridge id 0x%08x (mechanism #1) 0x%08x (mmcfg)", bar, through_io,
+           through_memory);
   if (bar != (kPciExpressBase | kPciExBarEnable) || through_memory != through_io) {
     fail("platform: the configuration window did not move to 0x%08x", kPciExpressBase);
   }
@@ -90,7 +90,8 @@ void move_configuration_window() {
 
 void enable_pm_block() {
   config_write32(kLpcDevice, kPmBaseRegister, kPmBase | 1u);
-  config_write8(kLpcDevice, kAcpiControl, static_cast<uint8_t>(config_read8(kLpcDevice, kAcpiControl) | kAcpiEnable));
+  config_write8(kLpcDevice, kAcpiControl,
+                static_cast<uint8_t>(config_read8(kLpcDevice, kAcpiControl) | kAcpiEnable));
   uint32_t first = pm_timer();
   uint32_t later = first;
   for (uint32_t i = 0; i < 1000000 && later == first; i++) {

@@ -159,7 +159,7 @@ void SpiFlashPart::settle(Nanos at) {
 void SpiFlashPart::refuse(SpiRefusal r) { counters_.refusals[static_cast<std::size_t>(r)]++; }
 
 void SpiFlashPart::start_busy(Nanos at, Nanos duration) {
-  busy_until_ = at + duration;
+  busy_until_ = stuck_busy_ ? kForever : at + duration;
   counters_.busy_time += duration;
   // Program, erase and status writes clear WEL when they complete.
   wel_clear_pending_ = true;

@@ -129,6 +129,9 @@ class SpiFlashPart {
   bool range_protected(std::uint32_t address, std::uint32_t length) const;
   // Power lost and restored: the array and non-volatile status bits stay, the rest resets.
   void power_on();
+  // Fault injection: every program, erase or status write from now on stays busy for ever.
+  void inject_stuck_busy() { stuck_busy_ = true; }
+  static constexpr Nanos kForever = Nanos{1} << 62;
 
  private:
   std::uint8_t status_at(Nanos at) const;
@@ -156,6 +159,7 @@ class SpiFlashPart {
   bool ewsr_armed_ = false;
   Nanos busy_until_ = 0;
   SpiPartCounters counters_;
+  bool stuck_busy_ = false;
 };
 
 }  // namespace sim

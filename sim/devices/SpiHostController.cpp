@@ -90,6 +90,8 @@ const char* block_name(SpiBlock b) {
       return "reserved-cycle";
     case SpiBlock::WhileBusy:
       return "while-busy";
+    case SpiBlock::Injected:
+      return "injected-cycle-error";
     case SpiBlock::kCount:
       break;
   }
@@ -294,12 +296,20 @@ Nanos SpiHostController::poll_ready(Nanos at, const Target& t) {
   return end;
 }
 
+bool SpiHostController::injected_error() {
+  return error_cycle_ != 0 && counters_.sw_cycles + counters_.hw_cycles == error_cycle_;
+}
+
 void SpiHostController::start_software_cycle() {
   if (sw_busy_ || hw_busy_) {
     block(false, SpiBlock::WhileBusy, false);
     return;
   }
   counters_.sw_cycles++;
+  if (injected_error()) {
+    block(false, SpiBlock::Injected, false);
+    return;
+  }
   std::uint32_t ssfc = std::uint32_t{regs_[kSsfc]} | (std::uint32_t{regs_[kSsfc + 1]} << 8);
   unsigned cop = (ssfc >> 4) & 7;
   std::uint8_t opcode = regs_[kOpmenu + cop];
@@ -359,6 +369,10 @@ void SpiHostController::start_hardware_cycle() {
     return;
   }
   counters_.hw_cycles++;
+  if (injected_error()) {
+    block(true, SpiBlock::Injected, false);
+    return;
+  }
   std::uint16_t hsfc = static_cast<std::uint16_t>(regs_[kHsfc] | (regs_[kHsfc + 1] << 8));
   unsigned cycle = (hsfc >> 1) & 3;
   std::size_t count = ((hsfc >> 8) & 0x3F) + 1;

@@ -35,6 +35,7 @@ enum class SpiBlock : std::uint8_t {
   NoDescriptor,   // hardware sequencing without a valid descriptor
   ReservedCycle,  // hardware cycle type 1
   WhileBusy,      // a cycle register written or a cycle started while one runs
+  Injected,       // fault injection: this cycle reports a cycle error
   kCount,
 };
 
@@ -75,6 +76,11 @@ class SpiHostController : public MemHandler {
   void reset_counters() { counters_ = {}; }
   std::uint32_t total_size() const { return total_size_; }
   SpiControllerOptions& options() { return options_; }
+  // Fault injection: the nth cycle started from now on (software or hardware, counting from 1)
+  // puts nothing on the bus and completes with a cycle error. 0 disarms.
+  void inject_cycle_error(std::uint64_t nth) {
+    error_cycle_ = nth == 0 ? 0 : counters_.sw_cycles + counters_.hw_cycles + nth;
+  }
 
  private:
   struct Target {
@@ -115,6 +121,8 @@ class SpiHostController : public MemHandler {
   std::uint8_t pending_status_ = 0;  // status bits set when the running cycle completes
   std::uint32_t busy_status_reads_ = 0;
   SpiControllerCounters counters_;
+  std::uint64_t error_cycle_ = 0;  // cycle number (sw + hw) that fails; 0: none
+  bool injected_error();           // counts the cycle just started against error_cycle_
 };
 
 }  // namespace sim

@@ -33,6 +33,15 @@ class SpiRig : public FlashRig {
     }
     system_ = &sim::install_spi_flash(machine, c);
     config_ = c;
+    for (const auto& f : o.faults) {
+      if (f.kind == FaultKind::SpiCycleError) {
+        system_->controller().inject_cycle_error(f.n);
+      } else if (f.kind == FaultKind::ChipStuckBusy) {
+        for (std::size_t i = 0; i < system_->component_count(); i++) {
+          system_->part(i).inject_stuck_busy();
+        }
+      }
+    }
   }
 
   std::uint64_t size() const override { return system_->total_size(); }
