@@ -42,7 +42,13 @@ add_custom_command(
 add_custom_target(qemu_test_kernel ALL DEPENDS ${QEMU_KERNEL})
 
 # Each scenario boots QEMU once with the image built above. The driver skips (status 77) with a
-# message when qemu-system-i386 or SeaBIOS is missing; it installs nothing.
+# message when qemu-system-i386 or SeaBIOS is missing when the test runs; it installs nothing.
+find_program(RECOVERY_QEMU qemu-system-i386)
+find_file(RECOVERY_SEABIOS bios-256k.bin PATHS /usr/share/seabios /usr/share/qemu NO_DEFAULT_PATH)
+if(NOT RECOVERY_QEMU OR NOT RECOVERY_SEABIOS)
+  message(STATUS "QEMU tests (label qemu) will be skipped: qemu-system-i386 or SeaBIOS not found "
+                 "(Debian: apt-get install --no-install-recommends qemu-system-x86 seabios)")
+endif()
 foreach(scenario fwh-first-row fwh-other-row no-part cmos-kbc stall-across-wrap)
   string(REPLACE "-" "_" test_name "qemu_${scenario}")
   add_test(NAME ${test_name}

@@ -16,7 +16,9 @@ EFI_STATUS Stall(UINT32 Microseconds) {
   UINT32 Previous = Latest;
   while (Wraps != 0) {
     Latest = IoRead32(PM_TIMER_PORT);
-    if (Latest <= Previous) {
+    // Only a reading below the previous one is a wrap. Two reads inside one tick (279 ns) return
+    // the same value on real chipsets; counting that as a wrap would end the stall seconds early.
+    if (Latest < Previous) {
       Wraps--;
     }
     Previous = Latest;

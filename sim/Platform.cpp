@@ -65,14 +65,10 @@ void Platform::unmap_mem(int id) {
   regions_.at(static_cast<std::size_t>(id)).mapped = false;
 }
 
-Platform::MemRegion* Platform::find_region(std::uint32_t address) {
-  // Later mappings take precedence, so a device can overlay part of a wider window. The cached
-  // region is valid only when no later region overlays the address, so it caches only the last
-  // (topmost) region or a region no other region overlaps; both are checked when it is set.
-  MemRegion* r = last_region_;
-  if (r != nullptr && r->mapped && address >= r->base && std::uint64_t{address} - r->base < r->size) {
-    return r;
-  }
+Platform::MemRegion* Platform::search_region(std::uint32_t address) {
+  // Later mappings take precedence, so a device can overlay part of a wider window. Only a region
+  // that no later region overlaps is cached, so a cache hit never hides an overlay; mapping,
+  // moving or unmapping any region clears the cache.
   for (auto it = regions_.rbegin(); it != regions_.rend(); ++it) {
     if (it->mapped && address >= it->base && std::uint64_t{address} - it->base < it->size) {
       bool overlaid = false;

@@ -138,7 +138,14 @@ class Platform {
   // few accesses with the same values for longer than the stuck-loop time.
   bool stuck(const Access& a);
   void check_limits(const Access& a, bool looping);
-  MemRegion* find_region(std::uint32_t address);
+  MemRegion* find_region(std::uint32_t address) {
+    MemRegion* r = last_region_;
+    if (r != nullptr && address - r->base < r->size && address >= r->base) {
+      return r;  // the cached region is mapped, and nothing is mapped over it
+    }
+    return search_region(address);
+  }
+  MemRegion* search_region(std::uint32_t address);
 
   std::array<IoSlot, 65536> io_{};
   std::vector<MemRegion> regions_;

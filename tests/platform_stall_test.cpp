@@ -47,6 +47,23 @@ TEST(Stall, LongerThanOneWrapCountsWraps) {
   }
 }
 
+TEST(Stall, RepeatedTimerValuesAreNotWraps) {
+  // On a fast bus two reads can fall inside one 279 ns tick and return the same value. Such a
+  // pair must not be taken for a wrap, or a stall that crosses a wrap ends almost at once.
+  for (std::uint32_t start : {0xFF0000u, 0x400000u}) {
+    sim::MachineConfig cfg;
+    cfg.pm_timer_start = start;
+    sim::Machine m(cfg);
+    m.platform().costs().io_port = 100;  // ten reads per microsecond: many repeated values
+    m.pm().decode_at(0x400, true);
+    sim::Nanos t0 = m.platform().now();
+    m.run([] { return Stall(6'000'000); });
+    sim::Nanos elapsed = m.platform().now() - t0;
+    EXPECT_GE(elapsed, 6'000'000'000u) << start;
+    EXPECT_LE(elapsed, 6'002'000'000u) << start;
+  }
+}
+
 TEST(PollDelay, ReturnsAtOnceWithoutHardware) {
   sim::Machine m;
   sim::BoundedTrace trace(8);

@@ -365,6 +365,7 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
     // One byte per 02h; further data bytes are ignored.
     if (!check_target(address, 1)) return;
     array_[address] &= data[0];
+    if (observer_) observer_({SpiArrayChange::Kind::Program, at, address, 1});
     counters_.programs++;
     counters_.programmed_bytes++;
     start_busy(at, spec_.program_first_byte);
@@ -378,6 +379,13 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
   for (std::size_t i = 0; i < n; i++) {
     std::uint32_t column = (address + static_cast<std::uint32_t>(skip + i)) & (kPageSize - 1);
     array_[page | column] &= data[skip + i];
+  }
+  if (observer_) {
+    // A program that wraps inside its page touched bytes on both sides of the start column.
+    std::uint32_t start = (address + static_cast<std::uint32_t>(skip)) & (kPageSize - 1);
+    bool wraps = start + n > kPageSize;
+    observer_({SpiArrayChange::Kind::Program, at, wraps ? page : page | start,
+               wraps ? kPageSize : static_cast<std::uint32_t>(n)});
   }
   counters_.programs++;
   counters_.programmed_bytes += n;
@@ -393,6 +401,7 @@ void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t
   std::uint32_t base = (address % spec_.size) & ~(size - 1);
   if (!check_target(base, size)) return;
   std::fill(array_.begin() + base, array_.begin() + base + size, 0xFF);
+  if (observer_) observer_({SpiArrayChange::Kind::Erase, at, base, size});
   counters_.erases++;
   counters_.erased_bytes += size;
   start_busy(at, command.busy);

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,15 @@ enum class SpiRefusal : std::uint8_t {
 
 const char* refusal_name(SpiRefusal r);
 
+// One change to the array, for write audits.
+struct SpiArrayChange {
+  enum class Kind { Erase, Program };
+  Kind kind = Kind::Erase;
+  Nanos time = 0;
+  std::uint32_t offset = 0;  // in the part
+  std::uint32_t length = 0;
+};
+
 struct SpiPartCounters {
   std::uint64_t commands = 0;
   std::uint64_t erases = 0;
@@ -129,6 +139,10 @@ class SpiFlashPart {
   bool range_protected(std::uint32_t address, std::uint32_t length) const;
   // Power lost and restored: the array and non-volatile status bits stay, the rest resets.
   void power_on();
+  // Called for every change to the array (an accepted program or erase).
+  void set_change_observer(std::function<void(const SpiArrayChange&)> observer) {
+    observer_ = std::move(observer);
+  }
   // Fault injection: every program, erase or status write from now on stays busy for ever.
   void inject_stuck_busy() { stuck_busy_ = true; }
   static constexpr Nanos kForever = Nanos{1} << 62;
@@ -160,6 +174,7 @@ class SpiFlashPart {
   Nanos busy_until_ = 0;
   SpiPartCounters counters_;
   bool stuck_busy_ = false;
+  std::function<void(const SpiArrayChange&)> observer_;
 };
 
 }  // namespace sim
