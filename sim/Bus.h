@@ -34,7 +34,7 @@ class MemHandler {
 enum class Space : std::uint8_t { Io, Mem };
 
 struct Access {
-  std::uint64_t index = 0;  // 1-based count of hardware accesses in the run
+  std::uint64_t index = 0;  // 1-based count of the platform's hardware accesses (across runs)
   Nanos time = 0;           // simulated time at which the access started
   Space space = Space::Io;
   bool write = false;

@@ -57,7 +57,8 @@ struct RunLimits {
   // supported part takes a few minutes of simulated time.
   Nanos max_time = Nanos{15} * 60 * 1000000000;
   std::uint64_t max_accesses = 2000000000;
-  // Power is lost right after this access (0: never).
+  // Power is lost right after the access with this index (Access::index, counted over the
+  // platform's life, not from the start of the run; 0: never).
   std::uint64_t power_cut_after = 0;
   // Consecutive CpuPause calls with no hardware access in between that make a final spin.
   std::uint32_t spin_pauses = 1000;

@@ -48,19 +48,19 @@ std::uint64_t SpiFlashSystem::refusals(SpiRefusal cause) const {
 }
 
 SpiFlashSystem& install_spi_flash(Machine& machine, const SpiSetupConfig& config) {
-  const SpiPartSpec* found = find_spi_part(config.part);
+  const SpiPartTraits* found = find_spi_part(config.part);
   if (found == nullptr) throw std::invalid_argument("unknown SPI part: " + config.part);
   if (config.components < 1 || config.components > 2)
     throw std::invalid_argument("SPI components must be 1 or 2");
-  SpiPartSpec spec = *found;
+  SpiPartTraits traits = *found;
   for (const std::string& q : config.quirks) {
-    if (!apply_spi_quirk(spec, q)) throw std::invalid_argument("unknown SPI quirk: " + q);
+    if (!apply_spi_quirk(traits, q)) throw std::invalid_argument("unknown SPI quirk: " + q);
   }
 
   auto system = std::make_unique<SpiFlashSystem>();
   std::vector<SpiFlashPart*> raw;
   for (int i = 0; i < config.components; i++) {
-    system->parts_.push_back(std::make_unique<SpiFlashPart>(spec));
+    system->parts_.push_back(std::make_unique<SpiFlashPart>(traits));
     raw.push_back(system->parts_.back().get());
   }
   std::uint32_t total = system->total_size();

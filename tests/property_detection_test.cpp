@@ -18,9 +18,9 @@ namespace {
 // What a fresh copy of the part answers to the identification command of SPI row `row`: the
 // opcode, three address bytes (zero) when the opcode type carries an address, then the row's
 // identification length of data bytes, lowest first.
-std::uint32_t spi_answer(const sim::SpiPartSpec& spec, int row) {
+std::uint32_t spi_answer(const sim::SpiPartTraits& traits, int row) {
   const SpiDeviceParams* params = SpiDeviceList[row].Params;
-  sim::SpiFlashPart part(spec);
+  sim::SpiFlashPart part(traits);
   std::vector<std::uint8_t> out{params->OpcodeMenu[0]};
   if ((params->OpcodeTypes & 0x3) >= 2) out.insert(out.end(), {0, 0, 0});
   std::uint32_t n = SpiIdLength(params);
@@ -31,27 +31,28 @@ std::uint32_t spi_answer(const sim::SpiPartSpec& spec, int row) {
   return id;
 }
 
-int expected_spi_row(const sim::SpiPartSpec& spec) {
+int expected_spi_row(const sim::SpiPartTraits& traits) {
   for (int row = 0; row < static_cast<int>(SpiDeviceListLength); row++) {
-    if (spi_answer(spec, row) == SpiDeviceList[row].Device.Id) return row;
+    if (spi_answer(traits, row) == SpiDeviceList[row].Device.Id) return row;
   }
   return -1;
 }
 
 RC_GTEST_PROP(DetectionProperty, SpiDetectionReturnsTheFirstMatchingRow, ()) {
   const auto& catalog = sim::spi_part_catalog();
-  const sim::SpiPartSpec& spec = catalog[*rc::gen::inRange<std::size_t>(0, catalog.size())];
+  const sim::SpiPartTraits& traits = catalog[*rc::gen::inRange<std::size_t>(0, catalog.size())];
   sim::SpiSetupConfig c;
-  c.part = spec.name;
+  c.part = traits.name;
   c.descriptor = *rc::gen::arbitrary<bool>();
-  c.protection = *rc::gen::arbitrary<bool>() ? sim::SpiProtectionStart::PowerOn : sim::SpiProtectionStart::Cleared;
+  c.protection =
+      *rc::gen::arbitrary<bool>() ? sim::SpiProtectionStart::PowerOn : sim::SpiProtectionStart::Cleared;
   c.fill_seed = *rc::gen::arbitrary<std::uint32_t>();
   sim::Machine machine;
   install_spi_flash(machine, c);
   const FlashDevice* device = nullptr;
   sim::Outcome o = machine.run([&] { return DetectFlashDevice(&device, nullptr); });
-  int row = expected_spi_row(spec);
-  RC_TAG(spec.name);
+  int row = expected_spi_row(traits);
+  RC_TAG(traits.name);
   RC_ASSERT(row >= 0);
   RC_ASSERT(o.kind == sim::OutcomeKind::Returned);
   RC_ASSERT(o.status == EFI_SUCCESS);
@@ -68,7 +69,8 @@ RC_GTEST_PROP(DetectionProperty, LpcDetectionReturnsTheRowWithThePartsIdentifica
   // The chipset's decode with the part answering at every alias of its size: the identification
   // commands go to addresses below a small part's own top range.
   options.decode = sim::LpcDecode::Aliased;
-  options.protection = *rc::gen::arbitrary<bool>() ? sim::LpcProtection::PowerOn : sim::LpcProtection::Cleared;
+  options.protection =
+      *rc::gen::arbitrary<bool>() ? sim::LpcProtection::PowerOn : sim::LpcProtection::Cleared;
   sim::LpcFlashPart& part = install_lpc_part(machine, options);
   std::uint32_t x = *rc::gen::arbitrary<std::uint32_t>() | 1;  // old contents, any bytes
   for (auto& b : part.array()) {

@@ -14,14 +14,15 @@ constexpr std::uint32_t kTimerPeriod = 1u << 24;
 
 // Starting values anywhere, and often just below a wrap.
 rc::Gen<std::uint32_t> timer_start() {
-  return rc::gen::oneOf(rc::gen::inRange<std::uint32_t>(0, kTimerPeriod),
-                        rc::gen::map(rc::gen::inRange<std::uint32_t>(1, 64),
-                                     [](std::uint32_t k) { return kTimerPeriod - k; }));
+  return rc::gen::oneOf(
+      rc::gen::inRange<std::uint32_t>(0, kTimerPeriod),
+      rc::gen::map(rc::gen::inRange<std::uint32_t>(1, 64), [](std::uint32_t k) { return kTimerPeriod - k; }));
 }
 
 // Short waits, waits around one timer period (4.69 s) and the long handshake waits.
 rc::Gen<std::uint32_t> microseconds() {
-  return rc::gen::oneOf(rc::gen::inRange<std::uint32_t>(0, 5000), rc::gen::inRange<std::uint32_t>(4'680'000, 4'700'000),
+  return rc::gen::oneOf(rc::gen::inRange<std::uint32_t>(0, 5000),
+                        rc::gen::inRange<std::uint32_t>(4'680'000, 4'700'000),
                         rc::gen::inRange<std::uint32_t>(0, 10'000'000));
 }
 
@@ -47,14 +48,12 @@ RC_GTEST_PROP(StallProperty, WaitsAtLeastTheAskedTimeAcrossTimerWraps, ()) {
   RC_ASSERT(elapsed < sim::Nanos{us} * 1000 + 1'000'000'000);
 }
 
-// The wait counts a wrap at every reading that is not greater than the one before, so it holds
-// for any read time of at least one timer tick (279.4 ns). (A port read faster than a tick sees
-// the same value twice and miscounts it as a wrap: a known property of the wait, see the
-// "Behaviour under faults" section of the README.)
-RC_GTEST_PROP(StallProperty, WaitsAtLeastTheAskedTimeForAnyReadTimeOfATickOrMore, ()) {
+// A read of the timer port can be faster than one timer tick (279 ns): two readings of the same
+// value are not a wrap.
+RC_GTEST_PROP(StallProperty, WaitsAtLeastTheAskedTimeForAnyTimerReadTime, ()) {
   std::uint32_t start = *timer_start();
   std::uint32_t us = *microseconds();
-  sim::Nanos read_cost = *rc::gen::inRange<sim::Nanos>(280, 3000);
+  sim::Nanos read_cost = *rc::gen::inRange<sim::Nanos>(50, 3000);
   sim::Nanos elapsed = stall_time(start, us, read_cost);
   RC_ASSERT(elapsed >= sim::Nanos{us} * 1000);
 }

@@ -9,13 +9,8 @@ file(GLOB RELIABILITY_TESTS CONFIGURE_DEPENDS ${RELIABILITY_DIR}/reliability_*_t
 file(GLOB PROPERTY_TESTS CONFIGURE_DEPENDS ${RELIABILITY_DIR}/property_*_test.cpp)
 file(GLOB RELIABILITY_SUPPORT CONFIGURE_DEPENDS ${RELIABILITY_DIR}/support/reliability_*.cpp)
 set(RELIABILITY_CAMPAIGN_MAIN ${RELIABILITY_DIR}/support/reliability_campaign_main.cpp)
-list(REMOVE_ITEM RELIABILITY_SUPPORT ${RELIABILITY_CAMPAIGN_MAIN})
-
-# The unit-test glob also matches these files; keep them out of the unit-test binary.
-get_target_property(unit_sources unit_tests SOURCES)
-list(REMOVE_ITEM unit_sources ${RELIABILITY_TESTS} ${PROPERTY_TESTS} ${RELIABILITY_SUPPORT}
-     ${RELIABILITY_CAMPAIGN_MAIN})
-set_property(TARGET unit_tests PROPERTY SOURCES ${unit_sources})
+set(RELIABILITY_TEST_MAIN ${RELIABILITY_DIR}/support/reliability_main.cpp)
+list(REMOVE_ITEM RELIABILITY_SUPPORT ${RELIABILITY_CAMPAIGN_MAIN} ${RELIABILITY_TEST_MAIN})
 
 add_library(reliability_support STATIC ${RELIABILITY_SUPPORT} ${RELIABILITY_DIR}/support/spi_rig.cpp)
 target_include_directories(reliability_support PUBLIC ${PROJECT_SOURCE_DIR})
@@ -23,17 +18,15 @@ target_link_libraries(reliability_support PUBLIC rehearsal sim recovery_module)
 
 # Whole recoveries under power cuts and injected faults, and the descriptor property.
 set(RECOVERY_PROPERTY_TESTS ${RELIABILITY_DIR}/property_writable_window_test.cpp)
-add_executable(reliability_tests ${RELIABILITY_TESTS} ${RECOVERY_PROPERTY_TESTS})
-target_link_libraries(reliability_tests PRIVATE reliability_support rapidcheck rapidcheck_gtest GTest::gtest
-                      GTest::gmock GTest::gtest_main)
+add_executable(reliability_tests ${RELIABILITY_TESTS} ${RECOVERY_PROPERTY_TESTS} ${RELIABILITY_TEST_MAIN})
+target_link_libraries(reliability_tests PRIVATE reliability_support rapidcheck rapidcheck_gtest GTest::gtest)
 gtest_discover_tests(reliability_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS reliability)
 
 # Properties of single routines (timer, detection): cheap, no whole recovery.
 set(ROUTINE_PROPERTY_TESTS ${PROPERTY_TESTS})
 list(REMOVE_ITEM ROUTINE_PROPERTY_TESTS ${RECOVERY_PROPERTY_TESTS})
-add_executable(property_tests ${ROUTINE_PROPERTY_TESTS})
-target_link_libraries(property_tests PRIVATE reliability_support rapidcheck rapidcheck_gtest GTest::gtest
-                      GTest::gtest_main)
+add_executable(property_tests ${ROUTINE_PROPERTY_TESTS} ${RELIABILITY_TEST_MAIN})
+target_link_libraries(property_tests PRIVATE reliability_support rapidcheck rapidcheck_gtest GTest::gtest)
 gtest_discover_tests(property_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS property)
 
 # The long power-cut campaign: `power_cut_campaign --seed N --points M [--platform NAME]`.

@@ -112,12 +112,12 @@ TEST(BadInput, UnsupportedBootStrapsFindNoPartAndLeaveTheFlashOpen) {
 
 // A 2 MiB SPI part that answers an identification no table row has.
 TEST(BadInput, UnknownSpiPartIsRefusedWithoutAnyFlashChange) {
-  sim::SpiPartSpec spec = *sim::find_spi_part("25X16");
-  spec.name = "unknown";
-  spec.jedec_id = {0xEF, 0x99, 0x99};
-  spec.rems_id = {0xEF, 0x99};
-  spec.res_id = {0x99};
-  sim::SpiFlashPart part(spec);
+  sim::SpiPartTraits traits = *sim::find_spi_part("25X16");
+  traits.name = "unknown";
+  traits.jedec_id = {0xEF, 0x99, 0x99};
+  traits.rems_id = {0xEF, 0x99};
+  traits.res_id = {0x99};
+  sim::SpiFlashPart part(traits);
   part.array().assign(part.size(), 0x5A);
   int changes = 0;
   part.set_change_observer([&changes](const sim::SpiArrayChange&) { changes++; });
@@ -127,7 +127,8 @@ TEST(BadInput, UnknownSpiPartIsRefusedWithoutAnyFlashChange) {
   sim::SpiBiosWindow window({&part});
   machine.map_chipset_window(sim::SpiHostController::kWindowOffset, sim::SpiHostController::kWindowSize,
                              &controller, machine.platform().costs().chipset_register);
-  machine.platform().map_mem(window.base(), window.window_size(), &window, machine.platform().costs().flash_window);
+  machine.platform().map_mem(window.base(), window.window_size(), &window,
+                             machine.platform().costs().flash_window);
   sim::PeiEnvironment pei;
   pei.install_speaker();
   pei.install_recovery_ppi().add_capsule(make_capsule(1));

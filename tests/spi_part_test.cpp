@@ -15,9 +15,9 @@ constexpr Nanos kSecond = 1'000'000'000;
 // Drives a part as the controller would, one chip-select period at a time, with time moving on
 // far enough that every operation has finished unless `at` says otherwise.
 struct Bus {
-  explicit Bus(const char* name, std::vector<std::string> quirks = {}) : part(spec(name, quirks)) {}
-  static SpiPartSpec spec(const char* name, const std::vector<std::string>& quirks) {
-    SpiPartSpec s = *find_spi_part(name);
+  explicit Bus(const char* name, std::vector<std::string> quirks = {}) : part(traits(name, quirks)) {}
+  static SpiPartTraits traits(const char* name, const std::vector<std::string>& quirks) {
+    SpiPartTraits s = *find_spi_part(name);
     for (const auto& q : quirks) apply_spi_quirk(s, q);
     return s;
   }

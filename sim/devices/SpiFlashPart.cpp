@@ -64,11 +64,11 @@ std::uint64_t SpiPartCounters::total_refusals() const {
   return n;
 }
 
-SpiFlashPart::SpiFlashPart(SpiPartSpec spec)
-    : spec_(std::move(spec)),
-      array_(spec_.size, 0xFF),
-      sector_protect_(spec_.size / spec_.sector_size, 0),
-      locks_(spec_.size / spec_.sector_size, 0) {
+SpiFlashPart::SpiFlashPart(SpiPartTraits traits)
+    : traits_(std::move(traits)),
+      array_(traits_.size, 0xFF),
+      sector_protect_(traits_.size / traits_.sector_size, 0),
+      locks_(traits_.size / traits_.sector_size, 0) {
   power_on();
 }
 
@@ -77,12 +77,12 @@ void SpiFlashPart::power_on() {
   wel_clear_pending_ = false;
   ewsr_armed_ = false;
   busy_until_ = 0;
-  if (spec_.status_volatile) {
-    stored_status_ = spec_.power_on_status;
+  if (traits_.status_volatile) {
+    stored_status_ = traits_.power_on_status;
   }
-  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
     // Sector protection registers are volatile; SPRL powers up clear.
-    std::fill(sector_protect_.begin(), sector_protect_.end(), spec_.power_on_sectors_protected ? 1 : 0);
+    std::fill(sector_protect_.begin(), sector_protect_.end(), traits_.power_on_sectors_protected ? 1 : 0);
     stored_status_ = 0;
   }
   // Lock registers power up unlocked.
@@ -96,12 +96,12 @@ void SpiFlashPart::clear_protection() {
 }
 
 void SpiFlashPart::protect_all() {
-  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
     std::fill(sector_protect_.begin(), sector_protect_.end(), 1);
   } else {
-    stored_status_ = static_cast<std::uint8_t>((stored_status_ & ~spec_.bp_mask) | spec_.bp_mask);
+    stored_status_ = static_cast<std::uint8_t>((stored_status_ & ~traits_.bp_mask) | traits_.bp_mask);
   }
-  if (spec_.has_lock_registers) {
+  if (traits_.has_lock_registers) {
     std::fill(locks_.begin(), locks_.end(), 1);
   }
 }
@@ -109,27 +109,28 @@ void SpiFlashPart::protect_all() {
 void SpiFlashPart::set_sector_locks(std::uint8_t value) { std::fill(locks_.begin(), locks_.end(), value); }
 
 std::uint8_t SpiFlashPart::sector_lock(std::uint32_t address) const {
-  return locks_[(address % spec_.size) / spec_.sector_size];
+  return locks_[(address % traits_.size) / traits_.sector_size];
 }
 
 bool SpiFlashPart::sector_protected(std::uint32_t address) const {
-  return sector_protect_[(address % spec_.size) / spec_.sector_size] != 0;
+  return sector_protect_[(address % traits_.size) / traits_.sector_size] != 0;
 }
 
 std::uint32_t SpiFlashPart::protected_top_bytes() const {
-  if (spec_.scheme != SpiStatusScheme::BlockProtectBits) return 0;
-  unsigned level = (stored_status_ & spec_.bp_mask) >> lowest_bit(spec_.bp_mask);
+  if (traits_.scheme != SpiStatusScheme::BlockProtectBits) return 0;
+  unsigned level = (stored_status_ & traits_.bp_mask) >> lowest_bit(traits_.bp_mask);
   if (level == 0) return 0;
-  if (level >= spec_.bp_all_level) return spec_.size;
-  std::uint64_t bytes = std::uint64_t{spec_.bp_first_bytes} << (level - 1);
-  return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, spec_.size));
+  if (level >= traits_.bp_all_level) return traits_.size;
+  std::uint64_t bytes = std::uint64_t{traits_.bp_first_bytes} << (level - 1);
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, traits_.size));
 }
 
 bool SpiFlashPart::range_protected(std::uint32_t address, std::uint32_t length) const {
   std::uint32_t top = protected_top_bytes();
-  if (top != 0 && address + length > spec_.size - top) return true;
-  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
-    for (std::uint32_t a = address & ~(spec_.sector_size - 1); a < address + length; a += spec_.sector_size) {
+  if (top != 0 && address + length > traits_.size - top) return true;
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
+    for (std::uint32_t a = address & ~(traits_.sector_size - 1); a < address + length;
+         a += traits_.sector_size) {
       if (sector_protected(a)) return true;
     }
   }
@@ -140,13 +141,13 @@ std::uint8_t SpiFlashPart::status_at(Nanos at) const {
   bool busy = at < busy_until_;
   bool wel = wel_ && !(wel_clear_pending_ && !busy);
   std::uint8_t s = static_cast<std::uint8_t>((busy ? kStatusBusy : 0) | (wel ? kStatusWel : 0));
-  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
     std::size_t n = std::count(sector_protect_.begin(), sector_protect_.end(), 1);
     std::uint8_t swp = n == 0 ? 0x00 : n == sector_protect_.size() ? 0x0C : 0x04;
     // SPRL stored in bit 7; WPP (bit 4) reads 1 with the WP# pin deasserted.
     return static_cast<std::uint8_t>(s | (stored_status_ & 0x80) | 0x10 | swp);
   }
-  return static_cast<std::uint8_t>(s | (stored_status_ & spec_.status_writable));
+  return static_cast<std::uint8_t>(s | (stored_status_ & traits_.status_writable));
 }
 
 void SpiFlashPart::settle(Nanos at) {
@@ -171,15 +172,16 @@ std::uint32_t SpiFlashPart::address_of(const std::uint8_t* out) {
 
 bool SpiFlashPart::check_target(std::uint32_t address, std::uint32_t length) {
   bool locked = false;
-  if (spec_.has_lock_registers) {
-    for (std::uint32_t a = address & ~(spec_.sector_size - 1); a < address + length; a += spec_.sector_size) {
+  if (traits_.has_lock_registers) {
+    for (std::uint32_t a = address & ~(traits_.sector_size - 1); a < address + length;
+         a += traits_.sector_size) {
       locked = locked || (sector_lock(a) & 1) != 0;
     }
   }
   bool prot = range_protected(address, length);
   if (!locked && !prot) return true;
   refuse(locked ? SpiRefusal::Locked : SpiRefusal::Protected);
-  if (!spec_.keeps_wel_on_refusal) wel_ = false;
+  if (!traits_.keeps_wel_on_refusal) wel_ = false;
   return false;
 }
 
@@ -223,7 +225,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       wel_ = false;
       return;
     case kEwsr:
-      if (spec_.status_write_enable == SpiStatusWriteEnable::Wren) break;
+      if (traits_.status_write_enable == SpiStatusWriteEnable::Wren) break;
       ewsr_armed_ = true;
       return;
     case kWrsr:
@@ -238,7 +240,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       std::uint32_t a = address_of(out);
       std::size_t dummy = op == kFastRead ? 1 : 0;
       for (std::size_t i = dummy; i < in_len; i++) {
-        in[i] = array_[(a + i - dummy) % spec_.size];
+        in[i] = array_[(a + i - dummy) % traits_.size];
       }
       return;
     }
@@ -250,27 +252,27 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       program(at, address_of(out), out + 4, out_len - 4);
       return;
     case kRdid:
-      if (spec_.jedec_id.empty()) break;
-      read_id(spec_.jedec_id, 0, in, std::min(in_len, spec_.jedec_id.size()));
+      if (traits_.jedec_id.empty()) break;
+      read_id(traits_.jedec_id, 0, in, std::min(in_len, traits_.jedec_id.size()));
       return;
     case kRems: {
-      if (spec_.rems_id.empty()) break;
+      if (traits_.rems_id.empty()) break;
       // Manufacturer at even addresses, device at odd, alternating while clocked.
       std::size_t first = has_address ? (out[3] & 1u) : 0;
-      for (std::size_t i = 0; i < in_len; i++) in[i] = spec_.rems_id[(first + i) % 2];
+      for (std::size_t i = 0; i < in_len; i++) in[i] = traits_.rems_id[(first + i) % 2];
       return;
     }
     case kRes: {
-      if (spec_.res_id.empty()) break;
+      if (traits_.res_id.empty()) break;
       std::size_t clocked = out_len - 1;  // address or dummy bytes already sent
-      std::size_t skip = clocked >= spec_.res_dummy_bytes ? 0 : spec_.res_dummy_bytes - clocked;
-      read_id(spec_.res_id, skip, in, in_len);
+      std::size_t skip = clocked >= traits_.res_dummy_bytes ? 0 : traits_.res_dummy_bytes - clocked;
+      read_id(traits_.res_id, skip, in, in_len);
       return;
     }
     default:
       break;
   }
-  if (spec_.has_lock_registers && op == spec_.lock_write_opcode) {
+  if (traits_.has_lock_registers && op == traits_.lock_write_opcode) {
     if (!has_address || out_len < 5) {
       refuse(SpiRefusal::Incomplete);
       return;
@@ -279,14 +281,14 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       refuse(SpiRefusal::NoWriteEnable);
       return;
     }
-    std::uint32_t a = address_of(out) % spec_.size;
-    std::uint8_t& lock = locks_[a / spec_.sector_size];
+    std::uint32_t a = address_of(out) % traits_.size;
+    std::uint8_t& lock = locks_[a / traits_.sector_size];
     counters_.lock_writes++;
     if ((lock & 0x02) == 0) lock = out[4] & 0x03;  // lock-down holds until power-off
-    start_busy(at, spec_.lock_write);
+    start_busy(at, traits_.lock_write);
     return;
   }
-  if (spec_.scheme == SpiStatusScheme::AtmelGlobal &&
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal &&
       (op == kAtmelProtectSector || op == kAtmelUnprotectSector)) {
     if (!has_address) {
       refuse(SpiRefusal::Incomplete);
@@ -296,14 +298,15 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       refuse(SpiRefusal::StatusLocked);
       wel_ = false;
     } else {
-      sector_protect_[(address_of(out) % spec_.size) / spec_.sector_size] = op == kAtmelProtectSector ? 1 : 0;
+      sector_protect_[(address_of(out) % traits_.size) / traits_.sector_size] =
+          op == kAtmelProtectSector ? 1 : 0;
       wel_ = false;
     }
     return;
   }
-  for (const SpiEraseCommand& e : spec_.erases) {
+  for (const SpiEraseCommand& e : traits_.erases) {
     if (e.opcode == op) {
-      bool chip = e.size >= spec_.size;
+      bool chip = e.size >= traits_.size;
       if (!chip && !has_address) {
         refuse(SpiRefusal::Incomplete);
         return;
@@ -321,7 +324,7 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
     return;
   }
   bool enabled = false;
-  switch (spec_.status_write_enable) {
+  switch (traits_.status_write_enable) {
     case SpiStatusWriteEnable::Wren:
       enabled = wel_;
       break;
@@ -338,7 +341,7 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
   }
   std::uint8_t v = data[0];
   counters_.status_writes++;
-  if (spec_.scheme == SpiStatusScheme::AtmelGlobal) {
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
     // Bits 5:2 are not stored: 1111 protects every sector, 0000 unprotects every sector, and only
     // while the sector protection registers are not locked (SPRL clear).
     if ((stored_status_ & 0x80) == 0) {
@@ -349,10 +352,10 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
     }
     stored_status_ = v & 0x80;
   } else {
-    stored_status_ =
-        static_cast<std::uint8_t>((stored_status_ & ~spec_.status_writable) | (v & spec_.status_writable));
+    stored_status_ = static_cast<std::uint8_t>((stored_status_ & ~traits_.status_writable) |
+                                               (v & traits_.status_writable));
   }
-  start_busy(at, spec_.status_write);
+  start_busy(at, traits_.status_write);
 }
 
 void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* data, std::size_t len) {
@@ -360,15 +363,15 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
     refuse(SpiRefusal::NoWriteEnable);
     return;
   }
-  address %= spec_.size;
-  if (!spec_.page_program) {
+  address %= traits_.size;
+  if (!traits_.page_program) {
     // One byte per 02h; further data bytes are ignored.
     if (!check_target(address, 1)) return;
     array_[address] &= data[0];
     if (observer_) observer_({SpiArrayChange::Kind::Program, at, address, 1});
     counters_.programs++;
     counters_.programmed_bytes++;
-    start_busy(at, spec_.program_first_byte);
+    start_busy(at, traits_.program_first_byte);
     return;
   }
   std::uint32_t page = address & ~(kPageSize - 1);
@@ -389,7 +392,7 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
   }
   counters_.programs++;
   counters_.programmed_bytes += n;
-  start_busy(at, spec_.program_first_byte + spec_.program_next_byte * (n - 1));
+  start_busy(at, traits_.program_first_byte + traits_.program_next_byte * (n - 1));
 }
 
 void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t address) {
@@ -397,8 +400,8 @@ void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t
     refuse(SpiRefusal::NoWriteEnable);
     return;
   }
-  std::uint32_t size = std::min(command.size, spec_.size);
-  std::uint32_t base = (address % spec_.size) & ~(size - 1);
+  std::uint32_t size = std::min(command.size, traits_.size);
+  std::uint32_t base = (address % traits_.size) & ~(size - 1);
   if (!check_target(base, size)) return;
   std::fill(array_.begin() + base, array_.begin() + base + size, 0xFF);
   if (observer_) observer_({SpiArrayChange::Kind::Erase, at, base, size});

@@ -32,7 +32,7 @@ struct SpiEraseCommand {
 };
 
 // Everything that distinguishes one part from another. Catalogue entries are in SpiPartCatalog.
-struct SpiPartSpec {
+struct SpiPartTraits {
   std::string vendor;
   std::string name;
   std::uint32_t size = 0;
@@ -103,7 +103,7 @@ struct SpiPartCounters {
 
 class SpiFlashPart {
  public:
-  explicit SpiFlashPart(SpiPartSpec spec);
+  explicit SpiFlashPart(SpiPartTraits traits);
 
   // --- bus face: one chip-select period that ends (CS# rises) at time `at`. `out` is what the
   // controller shifts to the part (opcode, address, data); then `in_len` bytes are shifted out of
@@ -118,8 +118,8 @@ class SpiFlashPart {
   }
 
   // --- test face -----------------------------------------------------------------------------
-  const SpiPartSpec& spec() const { return spec_; }
-  std::uint32_t size() const { return spec_.size; }
+  const SpiPartTraits& traits() const { return traits_; }
+  std::uint32_t size() const { return traits_.size; }
   std::vector<std::uint8_t>& array() { return array_; }
   const std::vector<std::uint8_t>& array() const { return array_; }
   const SpiPartCounters& counters() const { return counters_; }
@@ -163,7 +163,7 @@ class SpiFlashPart {
   void read_id(const std::vector<std::uint8_t>& id, std::size_t skip, std::uint8_t* in,
                std::size_t in_len) const;
 
-  SpiPartSpec spec_;
+  SpiPartTraits traits_;
   std::vector<std::uint8_t> array_;
   std::uint8_t stored_status_ = 0;            // BP/SRP/SPRL bits as stored
   std::vector<std::uint8_t> sector_protect_;  // Atmel sector protection registers

@@ -22,15 +22,15 @@ struct BpScheme {
   std::uint8_t all_level;
 };
 
-SpiPartSpec base(const char* vendor, const char* name, std::uint32_t size) {
-  SpiPartSpec s;
+SpiPartTraits base(const char* vendor, const char* name, std::uint32_t size) {
+  SpiPartTraits s;
   s.vendor = vendor;
   s.name = name;
   s.size = size;
   return s;
 }
 
-void with_bp(SpiPartSpec& s, BpScheme bp) {
+void with_bp(SpiPartTraits& s, BpScheme bp) {
   s.scheme = SpiStatusScheme::BlockProtectBits;
   s.bp_mask = bp.bp_mask;
   s.status_writable = bp.writable;
@@ -41,10 +41,10 @@ void with_bp(SpiPartSpec& s, BpScheme bp) {
 // Winbond, Macronix, EON and PMC parts: no busy times were found in a datasheet; assumed 100 ms
 // per 4 KiB, 1 s per 64 KiB, 1.5 ms per 256-byte page (30 us for the first byte), 10 ms status
 // write. Status bits are non-volatile, factory default unprotected.
-SpiPartSpec generic_part(const char* vendor, const char* name, std::uint32_t size,
-                         std::vector<std::uint8_t> jedec, std::uint8_t res, BpScheme bp,
-                         std::vector<SpiEraseCommand> erases) {
-  SpiPartSpec s = base(vendor, name, size);
+SpiPartTraits generic_part(const char* vendor, const char* name, std::uint32_t size,
+                           std::vector<std::uint8_t> jedec, std::uint8_t res, BpScheme bp,
+                           std::vector<SpiEraseCommand> erases) {
+  SpiPartTraits s = base(vendor, name, size);
   s.jedec_id = std::move(jedec);
   if (res != 0) s.res_id = {res};
   with_bp(s, bp);
@@ -80,9 +80,9 @@ const std::vector<SpiEraseCommand> kEonErases = {
 // SST 25 series: BP bits volatile and set at power-up (whole array protected), 02h programs one
 // byte. 25VF0xxB: 18 ms erases, 7 us byte program. 25LF0x0A: 18 ms erases, 14 us byte program.
 // The status register is volatile: a status write completes when chip select rises.
-SpiPartSpec sst_part(const char* name, std::uint32_t size, std::vector<std::uint8_t> jedec,
-                     std::uint8_t device, BpScheme bp, SpiStatusWriteEnable wrsr, bool lf_series) {
-  SpiPartSpec s = base("SST", name, size);
+SpiPartTraits sst_part(const char* name, std::uint32_t size, std::vector<std::uint8_t> jedec,
+                       std::uint8_t device, BpScheme bp, SpiStatusWriteEnable wrsr, bool lf_series) {
+  SpiPartTraits s = base("SST", name, size);
   s.jedec_id = std::move(jedec);
   s.rems_id = {0xBF, device};
   s.res_id = {0xBF, device};
@@ -116,8 +116,8 @@ SpiPartSpec sst_part(const char* name, std::uint32_t size, std::vector<std::uint
 // protected at power-up. 50 ms per 4 KiB, 400 ms per 64 KiB, about 1 ms per 256-byte page
 // (7 us for a single byte). Sector protection registers are volatile: a status write completes
 // when chip select rises.
-SpiPartSpec atmel_part(const char* name, std::uint32_t size, std::vector<std::uint8_t> jedec) {
-  SpiPartSpec s = base("Atmel", name, size);
+SpiPartTraits atmel_part(const char* name, std::uint32_t size, std::vector<std::uint8_t> jedec) {
+  SpiPartTraits s = base("Atmel", name, size);
   s.jedec_id = std::move(jedec);
   s.scheme = SpiStatusScheme::AtmelGlobal;
   s.power_on_sectors_protected = true;
@@ -138,8 +138,8 @@ SpiPartSpec atmel_part(const char* name, std::uint32_t size, std::vector<std::ui
 // ST/Numonyx M25PE80: 256-byte page erase DBh (10 ms), 4 KiB subsector 20h and 64 KiB sector D8h
 // (assumed 50 ms and 1 s), page program 0.8 ms per page; per-sector lock registers written with
 // E5h, unlocked at power-up; keeps WEL when a protected area refuses a command.
-SpiPartSpec m25pe80() {
-  SpiPartSpec s = base("ST", "M25PE80", 1 * MiB);
+SpiPartTraits m25pe80() {
+  SpiPartTraits s = base("ST", "M25PE80", 1 * MiB);
   s.jedec_id = {0x20, 0x80, 0x14};
   with_bp(s, {0x1C, 0x9C, 5});
   s.erases = {
@@ -161,18 +161,19 @@ SpiPartSpec m25pe80() {
 
 // PMC Pm25LV040: D7h erases 4 KiB; ABh answers 9D 7E without dummy bytes (the module's probe
 // sends none).
-SpiPartSpec pm25lv040() {
-  SpiPartSpec s = generic_part("PMC", "25LV040", 512 * KiB,
-                               {
-                                   0x7F, 0x9D, 0x7E
+SpiPartTraits pm25lv040() {
+  SpiPartTraits s =
+      generic_part("PMC", "25LV040", 512 * KiB,
+                   {
+                       0x7F, 0x9D, 0x7E
   },
-                               0, {0x1C, 0x9C, 4}, {{0xD7, 4 * KiB, 100 * ms}, {0xD8, 64 * KiB, 1000 * ms}});
+                   0, {0x1C, 0x9C, 4}, {{0xD7, 4 * KiB, 100 * ms}, {0xD8, 64 * KiB, 1000 * ms}});
   s.res_id = {0x9D, 0x7E};
   s.res_dummy_bytes = 0;
   return s;
 }
 
-std::vector<SpiPartSpec> build_catalog() {
+std::vector<SpiPartTraits> build_catalog() {
   const BpScheme winbond_x16{0x1C, 0xBC, 6}, winbond_x32{0x1C, 0xBC, 7};
   const BpScheme winbond_q16{0x1C, 0xFC, 6}, winbond_q32{0x1C, 0xFC, 7};
   const BpScheme plain_1m{0x1C, 0x9C, 5}, plain_2m{0x1C, 0x9C, 6}, plain_4m{0x1C, 0x9C, 7};
@@ -211,22 +212,22 @@ std::string lower(std::string s) {
 
 }  // namespace
 
-const std::vector<SpiPartSpec>& spi_part_catalog() {
-  static const std::vector<SpiPartSpec> catalog = build_catalog();
+const std::vector<SpiPartTraits>& spi_part_catalog() {
+  static const std::vector<SpiPartTraits> catalog = build_catalog();
   return catalog;
 }
 
-const SpiPartSpec* find_spi_part(const std::string& name) {
+const SpiPartTraits* find_spi_part(const std::string& name) {
   std::string wanted = lower(name);
-  for (const SpiPartSpec& s : spi_part_catalog()) {
+  for (const SpiPartTraits& s : spi_part_catalog()) {
     if (lower(s.name) == wanted || lower(s.vendor + " " + s.name) == wanted) return &s;
   }
   return nullptr;
 }
 
-bool apply_spi_quirk(SpiPartSpec& spec, const std::string& quirk) {
+bool apply_spi_quirk(SpiPartTraits& traits, const std::string& quirk) {
   if (quirk == "64k-sector-erase") {
-    for (SpiEraseCommand& e : spec.erases) {
+    for (SpiEraseCommand& e : traits.erases) {
       if (e.opcode == 0x20) {
         e.size = 64 * KiB;
         e.busy = 1000 * ms;
@@ -236,12 +237,12 @@ bool apply_spi_quirk(SpiPartSpec& spec, const std::string& quirk) {
   }
   if (quirk == "lock-opcode-00") {
     // The lock registers answer opcode 00h, the per-block command the module's table sends.
-    if (!spec.has_lock_registers) return false;
-    spec.lock_write_opcode = 0x00;
+    if (!traits.has_lock_registers) return false;
+    traits.lock_write_opcode = 0x00;
     return true;
   }
   if (quirk == "res-dummy-bytes") {
-    spec.res_dummy_bytes = 3;
+    traits.res_dummy_bytes = 3;
     return true;
   }
   return false;

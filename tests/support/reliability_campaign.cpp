@@ -33,41 +33,44 @@ class LandmarkSink : public sim::TraceSink {
 
 }  // namespace
 
-std::vector<CampaignPlatform> campaign_platforms() {
-  std::vector<CampaignPlatform> v;
-  {
-    ReliabilityConfig c;  // software sequencing: no descriptor
-    c.spi.part = "25X16";
-    c.spi.protection = sim::SpiProtectionStart::Cleared;
-    v.push_back({"winbond-25x16-software", c});
-  }
-  {
-    ReliabilityConfig c;  // hardware sequencing: a valid descriptor, BIOS region from 0x1000
-    c.spi.part = "25X16";
-    c.spi.descriptor = true;
-    c.spi.protection = sim::SpiProtectionStart::Cleared;
-    v.push_back({"winbond-25x16-hardware", c});
-  }
-  {
-    ReliabilityConfig c;  // block-protect bits set at every power-on
-    c.spi.part = "25VF016B";
-    c.spi.protection = sim::SpiProtectionStart::PowerOn;
-    v.push_back({"sst-25vf016b-power-on", c});
-  }
-  {
-    ReliabilityConfig c;  // per-sector lock registers
-    c.spi.part = "M25PE80";
-    c.spi.protection = sim::SpiProtectionStart::Cleared;
-    v.push_back({"st-m25pe80", c});
-  }
+std::vector<CampaignPlatform> campaign_platforms(sim::Nanos pm_timer_read) {
+  auto spi = [&](const char* part, bool descriptor, sim::SpiProtectionStart protection) {
+    ReliabilityConfig c;
+    c.spi.part = part;
+    c.spi.descriptor = descriptor;  // a valid descriptor selects hardware sequencing
+    c.spi.protection = protection;
+    c.pm_timer_read = pm_timer_read;
+    return c;
+  };
+  using P = sim::SpiProtectionStart;
+  std::vector<CampaignPlatform> v{
+      {"winbond-25x16-hardware", spi("25X16",    true,  P::Cleared)},
+ // Status-register protection set at every power-on: Atmel's global protect, lifted by the
+  // controller before each write (hardware), and SST's block-protect bits (software).
+      {"atmel-26df161-power-on", spi("26DF161",  true,  P::PowerOn)},
+      {"sst-25vf016b-power-on",  spi("25VF016B", false, P::PowerOn)},
+ // Per-sector lock registers.
+      {"st-m25pe80",             spi("M25PE80",  true,  P::Cleared)},
+ // Software sequencing on a 512 KiB part: only the top quarter of the window lands in it.
+      {"pmc-25lv040-software",   spi("25LV040",  false, P::Cleared)},
+      {"winbond-25x16-software", spi("25X16",    false, P::Cleared)},
+  };
   {
     ReliabilityConfig c;  // JEDEC-command LPC part, block locks cleared by earlier firmware
     c.lpc = true;
     c.lpc_part.part = "49LF008A";
     c.lpc_part.protection = sim::LpcProtection::Cleared;
+    c.pm_timer_read = pm_timer_read;
     v.push_back({"sst-49lf008a-lpc", c});
   }
   return v;
+}
+
+CampaignPlatform campaign_platform(const std::string& name, sim::Nanos pm_timer_read) {
+  for (auto& p : campaign_platforms(pm_timer_read)) {
+    if (p.name == name) return p;
+  }
+  throw std::invalid_argument("no campaign platform named " + name);
 }
 
 Timeline reference_timeline(const ReliabilityConfig& config) {
@@ -76,7 +79,8 @@ Timeline reference_timeline(const ReliabilityConfig& config) {
   rig.machine().platform().set_trace(&sink);
   sim::Outcome o = rig.run();
   rig.machine().platform().set_trace(nullptr);
-  if (o.kind != sim::OutcomeKind::FinalSpin || rig.flash() != rig.expected() || rig.unentitled_changes() != 0) {
+  if (o.kind != sim::OutcomeKind::FinalSpin || rig.flash() != rig.expected() ||
+      rig.unentitled_changes() != 0) {
     throw std::runtime_error("reference recovery did not complete: " + o.to_string());
   }
   Timeline t;
@@ -93,13 +97,20 @@ Timeline reference_timeline(const ReliabilityConfig& config) {
 
 const char* cut_kind_name(CutKind k) {
   switch (k) {
-    case CutKind::Sampled: return "sampled";
-    case CutKind::EcHandshake: return "ec-handshake";
-    case CutKind::Detection: return "detection";
-    case CutKind::BetweenChunks: return "between-chunks";
-    case CutKind::MidErase: return "mid-erase";
-    case CutKind::MidProgram: return "mid-program";
-    case CutKind::BeforeFinalCommand: return "before-final-command";
+    case CutKind::Sampled:
+      return "sampled";
+    case CutKind::EcHandshake:
+      return "ec-handshake";
+    case CutKind::Detection:
+      return "detection";
+    case CutKind::BetweenChunks:
+      return "between-chunks";
+    case CutKind::MidErase:
+      return "mid-erase";
+    case CutKind::MidProgram:
+      return "mid-program";
+    case CutKind::BeforeFinalCommand:
+      return "before-final-command";
   }
   return "?";
 }
@@ -130,8 +141,10 @@ std::vector<CutPoint> choose_cut_points(const Timeline& t, std::size_t sampled, 
   // is the EC dialogue after the last chunk.
   std::vector<std::uint64_t> handshake, final_command;
   std::uint64_t first_chunk = t.chunk_starts.empty() ? t.total : t.chunk_starts.front();
-  std::uint64_t last_change = std::max(t.erases.empty() ? 0 : t.erases.back(), t.programs.empty() ? 0 : t.programs.back());
-  for (std::uint64_t n : t.ec) (n < first_chunk ? handshake : n > last_change ? final_command : handshake).push_back(n);
+  std::uint64_t last_change =
+      std::max(t.erases.empty() ? 0 : t.erases.back(), t.programs.empty() ? 0 : t.programs.back());
+  for (std::uint64_t n : t.ec)
+    (n < first_chunk ? handshake : n > last_change ? final_command : handshake).push_back(n);
   // The last dialogue: leaving flash mode, then the final command itself.
   constexpr std::size_t kFinalDialogue = 24;
   if (final_command.size() > kFinalDialogue) {
@@ -139,8 +152,9 @@ std::vector<CutPoint> choose_cut_points(const Timeline& t, std::size_t sampled, 
   }
   std::uint64_t handshake_end = handshake.empty() ? 1 : handshake.back();
 
-  static constexpr CutKind kTargets[] = {CutKind::EcHandshake,   CutKind::Detection,  CutKind::BetweenChunks,
-                                         CutKind::MidErase,      CutKind::MidProgram, CutKind::BeforeFinalCommand};
+  static constexpr CutKind kTargets[] = {CutKind::EcHandshake,   CutKind::Detection,
+                                         CutKind::BetweenChunks, CutKind::MidErase,
+                                         CutKind::MidProgram,    CutKind::BeforeFinalCommand};
   for (std::size_t i = 0; i < targeted; i++) {
     CutKind k = kTargets[i % std::size(kTargets)];
     switch (k) {
@@ -168,7 +182,8 @@ std::vector<CutPoint> choose_cut_points(const Timeline& t, std::size_t sampled, 
         break;
     }
   }
-  std::sort(points.begin(), points.end(), [](const CutPoint& a, const CutPoint& b) { return a.access < b.access; });
+  std::sort(points.begin(), points.end(),
+            [](const CutPoint& a, const CutPoint& b) { return a.access < b.access; });
   return points;
 }
 

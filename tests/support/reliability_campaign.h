@@ -16,9 +16,11 @@ struct CampaignPlatform {
   ReliabilityConfig config;
 };
 
-// Software and hardware sequencing, a status-register-protected part from power-on, the
-// per-block-protected part and a JEDEC LPC part.
-std::vector<CampaignPlatform> campaign_platforms();
+// Software and hardware sequencing, status-register-protected parts from power-on, the
+// per-block-protected part and a JEDEC LPC part. `pm_timer_read`: see ReliabilityConfig.
+std::vector<CampaignPlatform> campaign_platforms(sim::Nanos pm_timer_read = 0);
+// Throws std::invalid_argument for an unknown name.
+CampaignPlatform campaign_platform(const std::string& name, sim::Nanos pm_timer_read = 0);
 
 // Access numbers (1-based, within the run) of the landmarks of a complete recovery.
 struct Timeline {
@@ -33,7 +35,15 @@ struct Timeline {
 // when the reference recovery itself does not complete with the expected flash.
 Timeline reference_timeline(const ReliabilityConfig& config);
 
-enum class CutKind { Sampled, EcHandshake, Detection, BetweenChunks, MidErase, MidProgram, BeforeFinalCommand };
+enum class CutKind {
+  Sampled,
+  EcHandshake,
+  Detection,
+  BetweenChunks,
+  MidErase,
+  MidProgram,
+  BeforeFinalCommand
+};
 const char* cut_kind_name(CutKind k);
 
 struct CutPoint {

@@ -1,5 +1,6 @@
 // The long power-cut campaign: many cut points per platform, drawn from a seed that is printed so
-// that a failure can be replayed. Usage: power_cut_campaign [--seed N] [--points M] [--platform NAME]
+// that a failure can be replayed. Usage:
+//   power_cut_campaign [--seed N] [--points M] [--platform NAME] [--pm-timer-read NS]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -9,9 +10,11 @@
 
 int main(int argc, char** argv) {
   using namespace testing_support;
-  std::uint64_t seed = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::uint64_t seed =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::size_t points = 400;
   std::string only;
+  sim::Nanos pm_timer_read = 0;
   for (int i = 1; i < argc; i++) {
     std::string a = argv[i];
     bool has_value = i + 1 < argc;
@@ -19,10 +22,14 @@ int main(int argc, char** argv) {
       seed = std::strtoull(argv[++i], nullptr, 0);
     } else if (a == "--points" && has_value) {
       points = std::strtoull(argv[++i], nullptr, 0);
+    } else if (a == "--pm-timer-read" && has_value) {
+      pm_timer_read = std::strtoull(argv[++i], nullptr, 0);
     } else if (a == "--platform" && has_value) {
       only = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: %s [--seed N] [--points M] [--platform NAME]\nplatforms:", argv[0]);
+      std::fprintf(
+          stderr,
+          "usage: %s [--seed N] [--points M] [--platform NAME] [--pm-timer-read NS]\nplatforms:", argv[0]);
       for (const auto& p : campaign_platforms()) std::fprintf(stderr, " %s", p.name.c_str());
       std::fprintf(stderr, "\n");
       return 2;
@@ -31,7 +38,7 @@ int main(int argc, char** argv) {
   std::printf("seed %llu, %zu cut points per platform\n", static_cast<unsigned long long>(seed), points);
   int failures = 0;
   bool any = false;
-  for (const auto& platform : campaign_platforms()) {
+  for (const auto& platform : campaign_platforms(pm_timer_read)) {
     if (!only.empty() && platform.name != only) continue;
     any = true;
     Timeline t = reference_timeline(platform.config);

@@ -42,34 +42,39 @@ ReliabilityRig::ReliabilityRig(const ReliabilityConfig& config)
       capsule_(config.capsule.empty() ? make_capsule(0x3C) : config.capsule) {
   if (config.lpc) {
     lpc_ = &sim::install_lpc_part(machine_, config.lpc_part);
-    lpc_->array() = config.initial.empty() ? lpc_old_contents(lpc_->array().size()) : config.initial;
-    lpc_->set_change_observer([this](const sim::LpcArrayChange& c) { 
+    // Old contents that an erase or program visibly changes (the part powers up erased).
+    lpc_->array() = lpc_old_contents(lpc_->array().size());
+    lpc_->set_change_observer([this](const sim::LpcArrayChange& c) {
       audit(0, c.offset, c.length, c.kind != sim::LpcArrayChange::Kind::Program);
     });
   } else {
-    sim::SpiSetupConfig spi = config.spi;
-    if (!config.initial.empty()) spi.image = config.initial;
-    spi_ = &sim::install_spi_flash(machine_, spi);
+    spi_ = &sim::install_spi_flash(machine_, config.spi);
     for (std::size_t i = 0; i < spi_->component_count(); i++) {
       std::uint32_t base = static_cast<std::uint32_t>(i * spi_->part(i).size());
-      spi_->part(i).set_change_observer(
-          [this, i, base](const sim::SpiArrayChange& c) { 
+      spi_->part(i).set_change_observer([this, i, base](const sim::SpiArrayChange& c) {
         audit(i, base + c.offset, c.length, c.kind == sim::SpiArrayChange::Kind::Erase);
       });
     }
     // The window the BIOS may write, from the descriptor the chipset loaded: with no write grant
     // in the host master's FLMSTR1 bits 27:24, the BIOS region bounds it.
-    write_low_ = 0;
-    write_high_ = spi_->total_size() - 1;
     const sim::SpiFlashDescriptor& d = spi_->controller().descriptor();
+    mapped_ = d.valid() ? spi_->total_size() : spi_->part(0).size();
+    write_low_ = 0;
+    write_high_ = mapped_ - 1;
     if (d.valid() && (d.flmstr1() & 0x0F000000) == 0) {
       std::uint32_t bfpr = d.region(1);
-      std::uint64_t base = std::uint64_t{bfpr & 0xFFF} << 12, limit = std::uint64_t{(bfpr >> 16) & 0xFFF} << 12;
+      std::uint64_t base = std::uint64_t{bfpr & 0xFFF} << 12,
+                    limit = std::uint64_t{(bfpr >> 16) & 0xFFF} << 12;
       if (base < limit) {
         write_low_ = base;
         write_high_ = limit | 0xFFF;
       }
     }
+  }
+  if (config.pm_timer_read != 0) {
+    // Only the PM block is mapped again at power-on (it follows its decode), so only it sees this.
+    machine_.platform().costs().io_port = config.pm_timer_read;
+    machine_.pm().decode_at(machine_.lpc().pmbase(), machine_.lpc().acpi_enabled());
   }
   before_ = flash();
   machine_.post().on_write = [this](std::uint8_t v) {
@@ -80,9 +85,7 @@ ReliabilityRig::ReliabilityRig(const ReliabilityConfig& config)
     if (on_chunk) on_chunk(chunk_ - 1);
   };
   std::vector<std::uint8_t> zeros(before_.size(), 0x00), ones(rsim::kCapsuleBytes, 0xFF);
-  std::vector<std::uint8_t> mask = lpc_ != nullptr
-                                       ? rsim::expected_lpc(zeros, ones.data(), lpc_->decode() == sim::LpcDecode::Aliased)
-                                       : rsim::expected_spi(zeros, ones.data(), write_low_, write_high_);
+  std::vector<std::uint8_t> mask = expected_from(zeros, ones.data());
   entitled_.resize(mask.size());
   for (std::size_t i = 0; i < mask.size(); i++) entitled_[i] = mask[i] != 0;
 }
@@ -113,12 +116,23 @@ std::vector<sim::BeepRequest> ReliabilityRig::beeps() const {
   return s != nullptr ? s->beeps() : std::vector<sim::BeepRequest>{};
 }
 
-std::vector<std::uint8_t> ReliabilityRig::flash() const { return lpc_ != nullptr ? lpc_->array() : spi_->image(); }
+std::vector<std::uint8_t> ReliabilityRig::flash() const {
+  return lpc_ != nullptr ? lpc_->array() : spi_->image();
+}
 
 std::vector<std::uint8_t> ReliabilityRig::expected() const {
   if (capsule_.size() < rsim::kCapsuleBytes) return before_;
-  return lpc_ != nullptr ? rsim::expected_lpc(before_, capsule_.data(), lpc_->decode() == sim::LpcDecode::Aliased)
-                         : rsim::expected_spi(before_, capsule_.data(), write_low_, write_high_);
+  return expected_from(before_, capsule_.data());
+}
+
+std::vector<std::uint8_t> ReliabilityRig::expected_from(const std::vector<std::uint8_t>& before,
+                                                        const std::uint8_t* capsule) const {
+  if (lpc_ != nullptr) return rsim::expected_lpc(before, capsule, lpc_->decode() == sim::LpcDecode::Aliased);
+  // Only the mapped part of the flash is reachable; the rest keeps its contents.
+  std::vector<std::uint8_t> mapped(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(mapped_));
+  std::vector<std::uint8_t> out = rsim::expected_spi(mapped, capsule, write_low_, write_high_);
+  out.insert(out.end(), before.begin() + static_cast<std::ptrdiff_t>(mapped_), before.end());
+  return out;
 }
 
 std::uint32_t ReliabilityRig::layout_offset_of(std::uint32_t memory) const {
@@ -127,8 +141,8 @@ std::uint32_t ReliabilityRig::layout_offset_of(std::uint32_t memory) const {
     if (lpc_->decode() == sim::LpcDecode::Aliased) return static_cast<std::uint32_t>(memory % size);
     return memory >= k4GiB - size ? static_cast<std::uint32_t>(memory - (k4GiB - size)) : UINT32_MAX;
   }
-  std::uint64_t linear = (std::uint64_t{memory} + spi_->total_size()) % k4GiB;
-  return linear < spi_->total_size() ? static_cast<std::uint32_t>(linear) : UINT32_MAX;
+  std::uint64_t linear = (std::uint64_t{memory} + mapped_) % k4GiB;
+  return linear < mapped_ ? static_cast<std::uint32_t>(linear) : UINT32_MAX;
 }
 
 bool ReliabilityRig::chunk_covers(int index, std::uint32_t offset, std::uint32_t length) const {
@@ -137,17 +151,31 @@ bool ReliabilityRig::chunk_covers(int index, std::uint32_t offset, std::uint32_t
   if (memory >= rsim::kSkipBase) memory += rsim::kSkipEnd - rsim::kSkipBase;
   if (memory >= k4GiB) return false;
   std::uint32_t chunk = layout_offset_of(static_cast<std::uint32_t>(memory));
-  if (chunk == UINT32_MAX || offset < chunk || std::uint64_t{offset} + length > std::uint64_t{chunk} + rsim::kChunk) {
+  if (chunk == UINT32_MAX || offset < chunk ||
+      std::uint64_t{offset} + length > std::uint64_t{chunk} + rsim::kChunk) {
     return false;
   }
   // Inside the chunk, and (SPI) inside the window the BIOS may write.
   return lpc_ != nullptr || (offset >= write_low_ && std::uint64_t{offset} + length - 1 <= write_high_);
 }
 
+std::vector<bool> ReliabilityRig::entitled_bytes_of_chunks(int chunks) const {
+  std::vector<bool> mask(before_.size());
+  for (std::uint32_t offset = 0; offset < mask.size(); offset += rsim::kChunk) {
+    for (int i = 0; i < chunks; i++) {
+      if (!chunk_covers(i, offset, rsim::kChunk)) continue;
+      std::fill(mask.begin() + offset, mask.begin() + offset + rsim::kChunk, true);
+      break;
+    }
+  }
+  return mask;
+}
+
 void ReliabilityRig::audit(std::size_t chip, std::uint32_t offset, std::uint32_t length, bool erase) {
   int chunk = chunk_ - 1;
   changes_.push_back({chip, offset, length, chunk, chunk_covers(chunk, offset, length), erase,
                       machine_.platform().accesses() - run_start_});
+  if (on_change) on_change(changes_.back());
 }
 
 std::size_t ReliabilityRig::unentitled_changes() const {

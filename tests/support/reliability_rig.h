@@ -24,10 +24,11 @@ struct ReliabilityConfig {
   // Boot straps; -1 follows the bus (3 SPI, 0 LPC).
   int straps = -1;
   bool ec_present = true;
+  // Time charged for one read of the PM timer (0: the platform's port access time). Campaigns
+  // that run hundreds of recoveries charge more: a stall then waits the same simulated time in
+  // fewer reads, and nothing else changes.
+  sim::Nanos pm_timer_read = 0;
   std::vector<std::uint8_t> capsule;  // empty: a 2 MiB pattern
-  // Initial flash in the rig's layout (SPI linear, LPC part array); empty: the setup's default
-  // (SPI fill pattern with the descriptor, LPC "OLD" pattern).
-  std::vector<std::uint8_t> initial;
 };
 
 // One change of a flash array and whether the module was entitled to make it.
@@ -60,7 +61,6 @@ class ReliabilityRig {
   std::vector<sim::BeepRequest> beeps() const;
   sim::SpiFlashSystem& spi() { return *spi_; }
   sim::LpcFlashPart& lpc_part() { return *lpc_; }
-  bool is_lpc() const { return lpc_ != nullptr; }
 
   const std::vector<std::uint8_t>& capsule() const { return capsule_; }
   const std::vector<std::uint8_t>& before() const { return before_; }
@@ -69,11 +69,15 @@ class ReliabilityRig {
   std::vector<std::uint8_t> expected() const;
   // Byte offsets of the layout that a complete recovery may change (the chunks it programs).
   const std::vector<bool>& entitled_bytes() const { return entitled_; }
+  // The bytes that the first `chunks` chunks of the programming loop may change.
+  std::vector<bool> entitled_bytes_of_chunks(int chunks) const;
 
   const std::vector<AuditedChange>& changes() const { return changes_; }
   std::size_t unentitled_changes() const;
   // Accesses the last run made.
   std::uint64_t last_run_accesses() const { return last_run_accesses_; }
+  // Called for every change of a flash array, after the audit.
+  std::function<void(const AuditedChange&)> on_change;
   // Called when chunk `index` (from 0) of a run starts: its counter reached port 80h.
   std::function<void(int index)> on_chunk;
   // Number of chunk counters written in the last run.
@@ -93,6 +97,10 @@ class ReliabilityRig {
   std::vector<std::uint8_t> before_;
   std::vector<bool> entitled_;
   std::uint64_t write_low_ = 0, write_high_ = 0;  // SPI: linear window the BIOS may write
+  // SPI: bytes the chipset maps below 4 GiB (without a valid descriptor, component 0 only).
+  std::uint64_t mapped_ = 0;
+  std::vector<std::uint8_t> expected_from(const std::vector<std::uint8_t>& before,
+                                          const std::uint8_t* capsule) const;
   std::vector<AuditedChange> changes_;
   bool counting_chunks_ = false;
   int chunk_ = 0;
