@@ -6,6 +6,7 @@
 #include <rapidcheck.h>
 #include <rapidcheck/gtest.h>
 
+#include "sim/SpiSetup.h"
 #include "tests/support/reliability_rig.h"
 #include "tools/recovery-sim/Expectation.h"
 
@@ -16,15 +17,7 @@ namespace {
 const char* const kParts[] = {"25X16", "25Q16", "25X32", "25F16", "M25PE80"};
 
 std::vector<std::uint8_t> random_bytes(std::size_t size, std::uint32_t seed) {
-  std::vector<std::uint8_t> v(size);
-  std::uint32_t x = seed | 1;
-  for (auto& b : v) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<std::uint8_t>(x);
-  }
-  return v;
+  return sim::spi_fill_pattern(static_cast<std::uint32_t>(size), seed);
 }
 
 // A BIOS region: often a sensible one inside the flash, sometimes anything at all.
