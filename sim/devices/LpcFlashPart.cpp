@@ -44,10 +44,6 @@ LpcFlashPart::LpcFlashPart(const Platform& platform, const LpcPartInfo& info, Lp
   std::fill(locks_.begin(), locks_.end(), power_on_lock_);
 }
 
-Nanos LpcFlashPart::now() const { return platform_.now(); }
-
-bool LpcFlashPart::busy() const { return stuck_ || now() < busy_until_; }
-
 std::uint64_t LpcFlashPart::total_refusals() const {
   std::uint64_t total = 0;
   for (std::uint64_t n : refusals_) {

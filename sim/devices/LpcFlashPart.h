@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/Bus.h"
+#include "sim/Platform.h"
 #include "sim/devices/LpcPartCatalog.h"
 
 namespace sim {
@@ -99,7 +100,7 @@ class LpcFlashPart : public MemHandler {
   std::size_t block_count() const { return locks_.size(); }
   std::uint8_t lock(std::size_t block) const { return locks_.at(block); }
   void set_lock(std::size_t block, std::uint8_t value) { locks_.at(block) = value; }
-  bool busy() const;
+  bool busy() const { return stuck_ || now() < busy_until_; }
   const LpcPartCounters& counters() const { return counters_; }
   std::uint64_t refusals(LpcRefusal cause) const { return refusals_[static_cast<std::size_t>(cause)]; }
   std::uint64_t total_refusals() const;
@@ -120,7 +121,7 @@ class LpcFlashPart : public MemHandler {
   // Back to reading the array with no command sequence under way.
   virtual void reset_command_state() = 0;
 
-  Nanos now() const;
+  Nanos now() const { return platform_.now(); }
   bool write_locked(std::uint32_t offset, std::uint32_t length) const;
   // Starts an erase of [offset, offset + length): the cells read FFh once it completes.
   void start_erase(std::uint32_t offset, std::uint32_t length, Nanos duration);
