@@ -127,7 +127,6 @@ void Platform::account(Space space, bool write, Width w, std::uint32_t address, 
 }
 
 void Platform::account_slowly(const Access& a) {
-  last_ = a;
   if (trace_ != nullptr) {
     trace_->record(a);
   }

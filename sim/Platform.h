@@ -157,7 +157,6 @@ class Platform {
   std::uint64_t unclaimed_ = 0;
   std::uint32_t pauses_in_a_row_ = 0;
   TraceSink* trace_ = nullptr;
-  Access last_{};
   // Loop detection: every kSampleEvery accesses the next kSampleSize accesses are sampled. A loop
   // of up to kSampleSize accesses shows the same set of distinct accesses in every sample, whatever
   // its phase; a wait on anything that changes (a timer, a status that progresses) does not.

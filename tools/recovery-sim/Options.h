@@ -52,7 +52,6 @@ struct Options {
   std::string decode = "aliased";  // LPC parts smaller than the window: aliased|top
   std::vector<Fault> faults;
   bool quiet = false;
-  bool progress = true;  // shown only on a terminal
 };
 
 }  // namespace rsim

@@ -22,7 +22,6 @@ struct Mode {
 std::vector<Mode> modes_for(const PartEntry& part) {
   Options base;
   base.part = part.label();
-  base.progress = false;
   std::vector<Mode> modes;
   if (part.bus == Bus::Spi) {
     Mode sw{"software sequencing", base};
