@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "tests/support/ffs_pe32_image.h"
 #include "tools/ffs/FfsError.h"
+#include "tools/ffs/Guid.h"
 #include "tools/ffs/PeimFile.h"
 
 namespace {
@@ -94,16 +96,83 @@ TEST(FfsPeimFile, DefaultFileHasEveryFieldAndSectionInPlace) {
   ASSERT_EQ(s.size(), 3u);
   EXPECT_EQ(s[0].offset, 24u);
   EXPECT_EQ(s[0].type, 0x1B);
-  EXPECT_EQ(s[0].data, (Bytes{0x06, 0x08}));
-  EXPECT_EQ(s[1].offset, 32u);  // 24 + 6 rounded up to 4
+  EXPECT_EQ(s[0].data.size(), 36u);  // two PUSHes, AND, END: checked byte by byte below
+  EXPECT_EQ(s[1].offset, 64u);       // 24 + 40, already 4-byte aligned
   EXPECT_EQ(s[1].type, 0x10);
   EXPECT_EQ(s[1].data, image);
-  EXPECT_EQ(s[2].offset, 1040u);  // 32 + 4 + 1001 rounded up to 4
+  EXPECT_EQ(s[2].offset, 1072u);  // 64 + 4 + 1001 rounded up to 4
   EXPECT_EQ(s[2].type, 0x15);
   EXPECT_EQ(s[2].data, utf16le(u"FlashRecovery"));
-  EXPECT_EQ(file.size(), 1040u + 4 + 28);
-  EXPECT_EQ(Bytes(file.begin() + 30, file.begin() + 32), (Bytes{0, 0}));  // padding is zero
-  EXPECT_EQ(Bytes(file.begin() + 1037, file.begin() + 1040), (Bytes{0, 0, 0}));
+  EXPECT_EQ(file.size(), 1072u + 4 + 28);
+  EXPECT_EQ(Bytes(file.begin() + 1069, file.begin() + 1072), (Bytes{0, 0, 0}));  // padding is zero
+}
+
+// PUSH (0x02) and the 16 bytes of a PPI GUID as the file stores them.
+const Bytes kPushRecoveryMode = {0x02, 0x6A, 0x49, 0xEE, 0x17, 0xE4, 0xD8, 0x9A, 0x4B,
+                                 0x94, 0xD1, 0xCE, 0x82, 0x72, 0x30, 0x08, 0x50};
+const Bytes kPushMemory = {0x02, 0x3D, 0x64, 0x94, 0xF8, 0x49, 0xC4, 0xD1, 0x42,
+                           0x8E, 0xA8, 0x85, 0xBD, 0xD8, 0xC6, 0x5B, 0xDE};
+const Bytes kPushDeviceRecovery = {0x02, 0x25, 0xCE, 0xE2, 0x0D, 0x6A, 0x44, 0xA7, 0x45,
+                                   0xBF, 0xC9, 0x37, 0xDA, 0x26, 0x34, 0x4B, 0x37};
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct DepexCase {
+  const char* text;  // nullptr: the default
+  Bytes code;
+};
+
+class FfsDepex : public testing::TestWithParam<DepexCase> {};
+
+// The dependency section holds the expression in postfix form (AND = 0x03, TRUE = 0x06,
+// END = 0x08), and the PE32 section follows it at the next 4-byte boundary.
+TEST_P(FfsDepex, SectionCarriesTheExpression) {
+  const Bytes image = make_pe32_image();
+  packaging::PeimFileOptions options;
+  if (GetParam().text != nullptr) options.depex = GetParam().text;
+  const Bytes file = packaging::build_peim_file(image, options);
+  expect_valid_header(file, false);
+  const std::vector<Section> s = sections(file);
+  ASSERT_EQ(s.size(), 3u);
+  EXPECT_EQ(s[0].type, 0x1B);
+  EXPECT_EQ(s[0].data, GetParam().code);
+  EXPECT_EQ(s[1].offset, (24 + 4 + GetParam().code.size() + 3) & ~size_t{3});
+  EXPECT_EQ(s[1].data, image);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Expressions, FfsDepex,
+    testing::Values(
+        DepexCase{
+            nullptr, concat({kPushRecoveryMode, kPushMemory, {0x03, 0x08}}
+             )
+},
+        DepexCase{"true", {0x06, 0x08}}, DepexCase{"memory", concat({kPushMemory, {0x08}})},
+        DepexCase{"recovery-mode+memory+device-recovery",
+                  concat({kPushRecoveryMode, kPushMemory, {0x03}, kPushDeviceRecovery, {0x03, 0x08}})}));
+
+TEST(FfsPeimFile, GuidOptionNamesTheFile) {
+  const Bytes image = make_pe32_image();
+  const Bytes file = packaging::build_peim_file(
+      image, {.file_guid = packaging::parse_guid("{0123abcd-4567-89EF-0A1b-2C3d4E5f6071}")});
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 16), (Bytes{0xCD, 0xAB, 0x23, 0x01, 0x67, 0x45, 0xEF, 0x89,
+                                                           0x0A, 0x1B, 0x2C, 0x3D, 0x4E, 0x5F, 0x60, 0x71}));
+  expect_valid_header(file, false);
+}
+
+TEST(FfsPeimFile, RefusesBadGuidsAndDependencies) {
+  for (const char* bad : {"", "0123abcd-4567-89ef-0a1b-2c3d4e5f607", "0123abcd-4567-89ef-0a1b+2c3d4e5f6071",
+                          "{0123abcd-4567-89ef-0a1b-2c3d4e5f6071", "0123abcd-4567-89ef-0a1b-2c3d4e5f607g"}) {
+    EXPECT_THROW(packaging::parse_guid(bad), packaging::FfsError) << bad;
+  }
+  const Bytes image = make_pe32_image();
+  for (const char* bad : {"", "false", "memory+", "+memory", "memory+memory", "recovery-mode+TRUE"}) {
+    EXPECT_NE(build_error(image, {.depex = bad}), "(accepted)") << bad;
+  }
 }
 
 TEST(FfsPeimFile, BothChecksumModesForEveryImageLengthModuloFour) {
@@ -170,15 +239,15 @@ TEST(FfsPeimFile, RefusesBadNames) {
 }
 
 TEST(FfsPeimFile, SizeLimitIsTheTwentyFourBitField) {
-  // With the default name the file is 36 + image, rounded up to 4, + 32: the largest image that
-  // fits makes a 0xFFFFFC-byte file.
-  const Bytes largest = make_pe32_image({.size = 0xFFFFFC - 32 - 36});
+  // With the default name and dependencies the file is 68 + image, rounded up to 4, + 32: the
+  // largest image that fits makes a 0xFFFFFC-byte file.
+  const Bytes largest = make_pe32_image({.size = 0xFFFFFC - 32 - 68});
   const Bytes file = packaging::build_peim_file(largest, {.data_checksum = true});
   EXPECT_EQ(file.size(), 0xFFFFFCu);
   expect_valid_header(file, true);
 
   EXPECT_EQ(build_error(make_pe32_image({.size = largest.size() + 1})),
-            "image too large: 16777145 bytes do not fit a firmware file, whose 24-bit size is at most "
+            "image too large: 16777113 bytes do not fit a firmware file, whose 24-bit size is at most "
             "16777215 bytes");
 }
 

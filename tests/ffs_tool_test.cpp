@@ -90,6 +90,14 @@ TEST_F(FfsTool, WritesTheFileTheLibraryBuildsForEachOption) {
             packaging::build_peim_file(
                 image, {.ui_name = "Rescue", .data_checksum = true, .erase_polarity_one = false}));
   EXPECT_FALSE(fs::exists(dir_ / "named.ffs.tmp"));
+
+  r = run(at("image.efi") + " " + at("harness.ffs") +
+          " --depex memory --guid 5E0C8C11-0F4A-4D53-9B6E-51454D552001");
+  EXPECT_EQ(r.exit_code, 0) << r.errors;
+  EXPECT_EQ(read_bytes(dir_ / "harness.ffs"),
+            packaging::build_peim_file(
+                image, {.file_guid = packaging::parse_guid("5E0C8C11-0F4A-4D53-9B6E-51454D552001"),
+                        .depex = "memory"}));
 }
 
 TEST_F(FfsTool, BadInputGivesOneErrorLineAndLeavesOutAlone) {
@@ -109,7 +117,8 @@ TEST_F(FfsTool, BadInputGivesOneErrorLineAndLeavesOutAlone) {
   EXPECT_NE(r.errors.find("cannot write"), std::string::npos) << r.errors;
 
   // Usage mistakes exit with 2.
-  for (const std::string args : {"", "a b c", "a b --name", "a b --erase-polarity 2", "a b --frobnicate"}) {
+  for (const std::string args : {"", "a b c", "a b --name", "a b --erase-polarity 2", "a b --frobnicate",
+                                 "a b --depex memory+nothing", "a b --guid 1234", "a b --depex"}) {
     EXPECT_EQ(run(args).exit_code, 2) << args;
   }
 }
@@ -127,8 +136,8 @@ TEST_F(FfsTool, PackagesTheBuiltIa32Image) {
   const Bytes file = read_bytes(dir_ / "recovery.ffs");
   EXPECT_EQ(file, packaging::build_peim_file(image, {.data_checksum = true}));
   // The PE32 section carries the image unchanged, right after the dependency section.
-  ASSERT_GE(file.size(), 36 + image.size());
-  EXPECT_TRUE(std::equal(image.begin(), image.end(), file.begin() + 36));
+  ASSERT_GE(file.size(), 68 + image.size());
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), file.begin() + 68));
 }
 
 }  // namespace

@@ -28,10 +28,6 @@ constexpr uint8_t kSectionPe32 = 0x10;
 constexpr uint8_t kSectionUserInterface = 0x15;
 constexpr uint8_t kSectionPeiDepex = 0x1B;
 
-// Dependency expression "TRUE": the TRUE opcode then END. The module needs no other PEIM's PPI
-// before dispatch; it locates what it uses at run time.
-constexpr uint8_t kDepexTrue[] = {0x06, 0x08};
-
 // File header field offsets.
 constexpr size_t kHeaderChecksumAt = 16;
 constexpr size_t kFileChecksumAt = 17;
@@ -66,15 +62,6 @@ void append_section(std::vector<uint8_t>& file, uint8_t type, std::span<const ui
   file.insert(file.end(), data.begin(), data.end());
 }
 
-void put_guid(uint8_t* at, const Guid& guid) {
-  const uint8_t head[8] = {static_cast<uint8_t>(guid.data1),       static_cast<uint8_t>(guid.data1 >> 8),
-                           static_cast<uint8_t>(guid.data1 >> 16), static_cast<uint8_t>(guid.data1 >> 24),
-                           static_cast<uint8_t>(guid.data2),       static_cast<uint8_t>(guid.data2 >> 8),
-                           static_cast<uint8_t>(guid.data3),       static_cast<uint8_t>(guid.data3 >> 8)};
-  std::copy(head, head + 8, at);
-  std::copy(guid.data4.begin(), guid.data4.end(), at + 8);
-}
-
 }  // namespace
 
 std::vector<uint8_t> build_peim_file(std::span<const uint8_t> pe32_image, const PeimFileOptions& options) {
@@ -85,11 +72,12 @@ std::vector<uint8_t> build_peim_file(std::span<const uint8_t> pe32_image, const 
   std::vector<uint8_t> ui_name = utf8_to_utf16le(options.ui_name);
   ui_name.push_back(0);  // UTF-16 NUL terminator
   ui_name.push_back(0);
+  const std::vector<uint8_t> depex = encode_depex(options.depex);
 
   // Work out the final size before building, so that an oversized image is refused without
   // copying it: header, then each section at a 4-byte boundary.
   size_t size = kFileHeaderSize;
-  for (size_t data_size : {sizeof kDepexTrue, pe32_image.size(), ui_name.size()}) {
+  for (size_t data_size : {depex.size(), pe32_image.size(), ui_name.size()}) {
     size = aligned(size) + kSectionHeaderSize + data_size;
     if (size > kMaxFileSize) {
       throw FfsError("image too large: " + std::to_string(pe32_image.size()) +
@@ -100,12 +88,13 @@ std::vector<uint8_t> build_peim_file(std::span<const uint8_t> pe32_image, const 
 
   std::vector<uint8_t> file(kFileHeaderSize, 0x00);
   file.reserve(size);
-  append_section(file, kSectionPeiDepex, kDepexTrue);
+  append_section(file, kSectionPeiDepex, depex);
   append_section(file, kSectionPe32, pe32_image);
   append_section(file, kSectionUserInterface, ui_name);
 
   uint8_t* header = file.data();
-  put_guid(header, options.file_guid);
+  const auto name = guid_bytes(options.file_guid);
+  std::copy(name.begin(), name.end(), header);
   header[kTypeAt] = kFileTypePeim;
   header[kAttributesAt] = options.data_checksum ? kAttributeDataChecksum : 0x00;
   put_size24(header + kSizeAt, file.size());

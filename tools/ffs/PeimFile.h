@@ -3,21 +3,16 @@
 #ifndef TOOLS_FFS_PEIM_FILE_H_
 #define TOOLS_FFS_PEIM_FILE_H_
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace packaging {
+#include "tools/ffs/Depex.h"
+#include "tools/ffs/Guid.h"
 
-struct Guid {
-  uint32_t data1;
-  uint16_t data2;
-  uint16_t data3;
-  std::array<uint8_t, 8> data4;
-};
+namespace packaging {
 
 // The recovery PEIM's file name, fixed once for every build: {B0EB5CCC-C6CF-42B5-8D0C-2AB8C6671E24}.
 inline constexpr Guid kRecoveryPeimFileGuid = {
@@ -29,7 +24,10 @@ inline constexpr const char* kDefaultUiName = "FlashRecovery";
 inline constexpr size_t kMaxFileSize = 0xFFFFFF;
 
 struct PeimFileOptions {
+  // The file's name in the volume; two files in one volume must differ.
   Guid file_guid = kRecoveryPeimFileGuid;
+  // When the PEI core may dispatch the module (encode_depex).
+  std::string depex = kDefaultDepex;
   // The module name for the user-interface section (UTF-8 here, UTF-16LE in the file).
   std::string ui_name = kDefaultUiName;
   // Attribute 0x40: the file checksum covers the data; otherwise it is the fixed value 0xAA.
@@ -40,7 +38,8 @@ struct PeimFileOptions {
 };
 
 // Checks pe32_image (check_pe32_image) and the options, then returns the whole firmware file.
-// Throws FfsError for a bad image, a bad name, or a file too large for the 24-bit size field.
+// Throws FfsError for a bad image, a bad name or dependency expression, or a file too large for the
+// 24-bit size field.
 std::vector<uint8_t> build_peim_file(std::span<const uint8_t> pe32_image, const PeimFileOptions& options);
 
 }  // namespace packaging

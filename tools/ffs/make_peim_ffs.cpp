@@ -8,16 +8,22 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/ffs/Depex.h"
 #include "tools/ffs/FfsError.h"
+#include "tools/ffs/Guid.h"
 #include "tools/ffs/PeimFile.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: make-peim-ffs IMAGE OUT [--name NAME] [--checksum] [--erase-polarity 0|1]\n"
+    "usage: make-peim-ffs IMAGE OUT [--name NAME] [--guid GUID] [--depex EXPR] [--checksum]\n"
+    "                     [--erase-polarity 0|1]\n"
     "  IMAGE             the module's PE32 image (i386)\n"
     "  OUT               the firmware file to write (type PEIM)\n"
     "  --name NAME       module name for the user-interface section (default FlashRecovery)\n"
+    "  --guid GUID       file name GUID (default B0EB5CCC-C6CF-42B5-8D0C-2AB8C6671E24)\n"
+    "  --depex EXPR      dependency expression: true, or PPIs joined by '+' from\n"
+    "                    recovery-mode, memory, device-recovery (default recovery-mode+memory)\n"
     "  --checksum        set the data-checksum attribute and checksum the file data\n"
     "                    (without it the file checksum is the fixed value 0xAA)\n"
     "  --erase-polarity  erase polarity of the target volume (default 1: State stored inverted)\n";
@@ -31,6 +37,16 @@ struct Arguments {
   std::string out;
   packaging::PeimFileOptions options;
 };
+
+// Runs an option's parser; what it refuses is a usage mistake.
+template <typename Parser>
+auto parse_option(Parser parser, std::string_view value) {
+  try {
+    return parser(value);
+  } catch (const packaging::FfsError& e) {
+    throw UsageError{e.what()};
+  }
+}
 
 Arguments parse_arguments(int argc, char** argv) {
   Arguments args;
@@ -46,6 +62,13 @@ Arguments parse_arguments(int argc, char** argv) {
     } else if (arg == "--name") {
       if (!has_value) throw UsageError{"--name needs a value"};
       args.options.ui_name = argv[++i];
+    } else if (arg == "--guid") {
+      if (!has_value) throw UsageError{"--guid needs a value"};
+      args.options.file_guid = parse_option(packaging::parse_guid, argv[++i]);
+    } else if (arg == "--depex") {
+      if (!has_value) throw UsageError{"--depex needs a value"};
+      args.options.depex = argv[++i];
+      parse_option(packaging::encode_depex, args.options.depex);
     } else if (arg == "--erase-polarity") {
       const std::string_view value = has_value ? argv[++i] : "";
       if (value != "0" && value != "1") throw UsageError{"--erase-polarity takes 0 or 1"};
