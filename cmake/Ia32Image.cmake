@@ -57,3 +57,4 @@ add_test(NAME ia32_image_budget_enforced COMMAND ${IA32_TIGHT_CHECK})
 set_tests_properties(ia32_image_budget_enforced PROPERTIES PASS_REGULAR_EXPRESSION
                      "image is [0-9]+ bytes, over the 1024-byte budget")
 include(cmake/QemuKernel.cmake)
+include(cmake/PeiCoreTest.cmake)
