@@ -60,3 +60,6 @@ foreach(scenario no-recovery-ppi short-capsule load-fails normal-boot)
   set_tests_properties(${test_name} PROPERTIES LABELS pei-core SKIP_RETURN_CODE 77 TIMEOUT 120
                                                FIXTURES_REQUIRED pei_core_firmware)
 endforeach()
+add_test(NAME pei_core_insert_refusals COMMAND bash ${PROJECT_SOURCE_DIR}/pei-core/fv-insert-refusals
+                                               ${PEI_CORE_RUNS}/refusals ${RECOVERY_FFS})
+set_tests_properties(pei_core_insert_refusals PROPERTIES LABELS pei-core SKIP_RETURN_CODE 77 TIMEOUT 60)

@@ -11,12 +11,6 @@ namespace {
 constexpr Guid kBootInRecoveryModePpi = {
     0x17EE496A, 0xD8E4, 0x4B9A, {0x94, 0xD1, 0xCE, 0x82, 0x72, 0x30, 0x08, 0x50}
 };
-constexpr Guid kSpeakerPpi = {
-    0x30AC275E, 0xBB30, 0x4B84, {0xA1, 0xCD, 0x0A, 0xF1, 0x32, 0x2C, 0x89, 0xC0}
-};
-constexpr Guid kDeviceRecoveryPpi = {
-    0x0DE2CE25, 0x446A, 0x45A7, {0xBF, 0xC9, 0x37, 0xDA, 0x26, 0x34, 0x4B, 0x37}
-};
 // Installed by the DXE loader just before it leaves PEI: every PEIM has been dispatched by then.
 constexpr Guid kEndOfPeiPpi = {
     0x605EA650, 0xC65C, 0x42E1, {0xBA, 0x80, 0x91, 0xA5, 0x2A, 0xB6, 0x18, 0xC6}
@@ -89,10 +83,10 @@ extern "C" Status HarnessEntry(const void* /*file_handle*/, Services services) {
       ppis[count++] = {kDescriptorPpi, &kBootInRecoveryModePpi, nullptr};
       installed << " recovery-mode";
     }
-    ppis[count++] = {kDescriptorPpi, &kSpeakerPpi, &kLoggingSpeaker};
+    ppis[count++] = {kDescriptorPpi, &kSpeakerPpiGuid, &kLoggingSpeaker};
     installed << " speaker";
     if (chosen->scenario != Scenario::NoRecoveryPpi) {
-      ppis[count++] = {kDescriptorPpi, &kDeviceRecoveryPpi, &logging_recovery_ppi};
+      ppis[count++] = {kDescriptorPpi, &kRecoveryModulePpiGuid, &logging_recovery_ppi};
       installed << " device-recovery";
     }
     ppis[count - 1].flags |= kDescriptorTerminateList;

@@ -35,9 +35,7 @@ Status get_number(Services, RecoveryPpi*, uint32_t* number) {
 
 Status get_info(Services, RecoveryPpi*, uint32_t instance, uint32_t* size, Guid* type) {
   *size = scenario == Scenario::ShortCapsule ? kFullCapsule - 1 : kFullCapsule;
-  *type = Guid{
-      0x5E0C8C11, 0x0F4A, 0x4D53, {0x9B, 0x6E, 0x51, 0x45, 0x4D, 0x55, 0x20, 0x01}
-  };
+  *type = kCapsuleTypeGuid;
   LogLine("recovery: get-recovery-capsule-info ") << instance << " -> size " << *size;
   return kSuccess;
 }

@@ -5,19 +5,13 @@
 
 #include <stdint.h>
 
+#include "qemu/PpiGuids.h"
+
 namespace harness {
 
 typedef uint32_t Status;  // EFI_STATUS as the IA32 ABI passes it
 constexpr Status kSuccess = 0;
 constexpr Status kDeviceError = 0x80000007;
-
-struct Guid {
-  uint32_t data1;
-  uint16_t data2;
-  uint16_t data3;
-  uint8_t data4[8];
-};
-static_assert(sizeof(Guid) == 16, "EFI_GUID is 16 bytes");
 
 // CONST EFI_PEI_SERVICES **: the address of the pointer to the services table.
 typedef const uint32_t* const* Services;
