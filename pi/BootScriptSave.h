@@ -24,14 +24,9 @@ static_assert(offsetof(EFI_BOOT_SCRIPT_SAVE_PROTOCOL, CloseTable) == sizeof(VOID
 constexpr UINT16 EFI_ACPI_S3_RESUME_SCRIPT_TABLE = 0;
 constexpr UINT16 EFI_BOOT_SCRIPT_MEM_WRITE_OPCODE = 2;
 
-// Access widths of a recorded write; passed through the variadic part as a 32-bit value.
-typedef enum : UINT32 {
-  EfiBootScriptWidthUint8 = 0,
-  EfiBootScriptWidthUint16 = 1,
-  EfiBootScriptWidthUint32 = 2,
-  EfiBootScriptWidthUint64 = 3,
-} EFI_BOOT_SCRIPT_WIDTH;
-
-static_assert(sizeof(EFI_BOOT_SCRIPT_WIDTH) == 4, "an enum argument takes one 32-bit stack slot on IA32");
+// Access width of a recorded write, an enumeration passed through the variadic part as a 32-bit
+// value: 0 for 8 bits, 1 for 16, 2 for 32, 3 for 64.
+typedef UINT32 EFI_BOOT_SCRIPT_WIDTH;
+constexpr EFI_BOOT_SCRIPT_WIDTH EfiBootScriptWidthUint32 = 2;
 
 #endif  // PI_BOOT_SCRIPT_SAVE_H_
