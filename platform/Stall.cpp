@@ -7,6 +7,8 @@ EFI_STATUS Stall(UINT32 Microseconds) {
   if (Microseconds == 0) {
     return EFI_SUCCESS;
   }
+  // Taken unmasked: this chipset's timer is 24 bits wide and reads 0 in bits 31:24. A timer with
+  // the 32-bit extension would put its upper byte into the wrap count below.
   UINT32 Latest = IoRead32(PM_TIMER_PORT);
   // 3.58 ticks per microsecond; +1 so that a partly elapsed first tick never shortens the wait.
   UINT32 Target = Microseconds * 358 / 100 + Latest + 1;

@@ -129,7 +129,9 @@ extern "C" EFI_STATUS EFIAPI RecoveryEntry(EFI_PEI_FILE_HANDLE FileHandle,
   Speaker Sp = {nullptr, (EFI_PEI_SERVICES**)PeiServices};
 
   VOID* Found = nullptr;
-  if (!EFI_ERROR((*PeiServices)->LocatePpi(PeiServices, &gPeiSpeakerInterfacePpiGuid, 0, nullptr, &Found))) {
+  // A producer that reports success but hands back no interface counts as no speaker.
+  if (!EFI_ERROR((*PeiServices)->LocatePpi(PeiServices, &gPeiSpeakerInterfacePpiGuid, 0, nullptr, &Found)) &&
+      Found != nullptr) {
     Sp.Ppi = (PEI_SPEAKER_IF_PPI*)Found;
     Sp.Ppi->SetFrequency(Sp.PeiServices, SPEAKER_FREQUENCY_HZ);
     Beep(&Sp, BEEP_SPEAKER_FOUND);

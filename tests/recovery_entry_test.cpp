@@ -4,6 +4,7 @@
 
 #include <tuple>
 
+#include "pi/SpeakerPpi.h"
 #include "recovery/RecoveryEntry.h"
 #include "sim/Machine.h"
 #include "sim/pei/PeiEnvironment.h"
@@ -129,12 +130,20 @@ TEST(RecoveryEntry, CompleteUpdateSkipsThePreservedBlockAndEndsInTheFinalSpin) {
 }
 
 TEST(RecoveryEntry, WithoutSpeakerRunsSilentlyButOtherwiseTheSame) {
-  Rig rig;
-  auto capsule = capsule_image(kImageSize, 2);
-  rig.pei.install_recovery_ppi().add_capsule(capsule);
-  expect_complete_update(rig, rig.run(), capsule);
-  ASSERT_FALSE(rig.pei.calls().empty());
-  EXPECT_EQ(rig.pei.calls().front().status, EFI_NOT_FOUND);  // the speaker search
+  // No speaker PPI at all, or one whose LocatePpi succeeds but hands back a null interface.
+  for (bool null_interface : {false, true}) {
+    SCOPED_TRACE(null_interface ? "null interface" : "no speaker PPI");
+    Rig rig;
+    if (null_interface) {
+      rig.pei.install_ppi(gPeiSpeakerInterfacePpiGuid, nullptr);
+    }
+    auto capsule = capsule_image(kImageSize, 2);
+    rig.pei.install_recovery_ppi().add_capsule(capsule);
+    expect_complete_update(rig, rig.run(), capsule);
+    ASSERT_FALSE(rig.pei.calls().empty());
+    EXPECT_EQ(rig.pei.calls().front().status,
+              null_interface ? EFI_SUCCESS : EFI_NOT_FOUND);  // the speaker search
+  }
 }
 
 TEST(RecoveryEntry, CapsuleLargerThanTheWindowIsAcceptedAndOnlyItsFirst2MiBUsed) {

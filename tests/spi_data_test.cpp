@@ -258,5 +258,21 @@ TEST(SpiRead, HardwareSequencingReadsInPieces) {
   EXPECT_TRUE(std::equal(out.begin(), out.end(), r.rig.before.begin() + 0x10020));
 }
 
+TEST(SpiRead, HardwareSequencingRefusesALinearRangePast4GiBBeforeAnyAccess) {
+  DataRig r(config("25Q32", true), 1);
+  std::vector<std::uint8_t> out(0x80, 0xEE);
+  sim::BoundedTrace trace(100);
+  EFI_STATUS status = 0;
+  r.rig.with_driver(1, [&] {
+    r.rig.machine.platform().set_trace(&trace);
+    // Memory 0xFFBFFFC0 is linear 0xFFFFFFC0 on a 4 MiB part: 0x80 bytes would end at linear 0x3F.
+    status = SpiRead(out.data(), 0xFFBFFFC0, 0x80);
+    return status;
+  });
+  EXPECT_EQ(status, EFI_INVALID_PARAMETER);
+  EXPECT_TRUE(trace.accesses().empty());
+  EXPECT_EQ(out, std::vector<std::uint8_t>(0x80, 0xEE));
+}
+
 }  // namespace
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 // part by its own row, component scaling, and the writable window from FLMSTR1 and BFPR.
 #include <gtest/gtest.h>
 
+#include <cstdarg>
 #include <cstring>
 
 #include "flash/DeviceTables.h"
@@ -156,14 +157,28 @@ TEST(SpiProbe, NoDescriptorSoftwareSequencingWholePartNoFdocWrite) {
   }
 }
 
-struct BootScriptSpy : SPI_BOOT_SCRIPT_SAVE {
-  static EFI_STATUS EFIAPI write(SPI_BOOT_SCRIPT_SAVE* self, UINT32 table, UINT32 opcode, UINT32 width,
-                                 UINT64 address, UINT32 count, VOID* buffer) {
+// Unpacks the memory-write entry's trailing arguments as the boot-script save interface defines them.
+struct BootScriptSpy : EFI_BOOT_SCRIPT_SAVE_PROTOCOL {
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"  // the interface's last named parameter is a UINT16
+#endif
+  static EFI_STATUS EFIAPI write(EFI_BOOT_SCRIPT_SAVE_PROTOCOL* self, UINT16 table, UINT16 opcode, ...) {
     auto* spy = static_cast<BootScriptSpy*>(self);
+    va_list rest;
+    va_start(rest, opcode);
+    UINT32 width = va_arg(rest, UINT32);
+    UINT64 address = va_arg(rest, UINT64);
+    UINTN count = va_arg(rest, UINTN);
+    VOID* buffer = va_arg(rest, VOID*);
+    va_end(rest);
     spy->calls++;
     spy->args = {table, opcode, width, address, count, reinterpret_cast<UINT64>(buffer)};
     return EFI_SUCCESS;
   }
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
   int calls = 0;
   std::vector<UINT64> args;
 };
@@ -180,6 +195,48 @@ TEST(SpiProbe, BootScriptRecordsTheVsccWriteOnlyWhenAnInterfaceExists) {
   });
   EXPECT_EQ(spy.calls, 1);
   EXPECT_EQ(spy.args, (std::vector<UINT64>{0, 2, 2, 0xFED1F8C8, 1, 0xFED1F8C8}));
+}
+
+// RCBA is read from the LPC bridge at every use: once for SpiBase, once more for the attribute
+// request when there is a memory-space service, and twice (address, value source) for the boot
+// script entry between the VSCC writes and the FDATA0 clear of every probe.
+TEST(SpiProbe, RcbaIsReadAfreshAtEachUse) {
+  constexpr std::uint32_t kRcbaRegister = 0xE00F80F0;
+  static UINT64 attribute_base;
+  static SPI_MEMORY_SPACE_SERVICES services = {[](UINT64 base, UINT64, UINT64) -> EFI_STATUS {
+    attribute_base = base;
+    return EFI_SUCCESS;
+  }};
+  auto rcba_reads = [&](const std::vector<sim::Access>& accesses) {
+    std::vector<std::uint64_t> at;
+    for (std::size_t i = 0; i < accesses.size(); i++) {
+      const sim::Access& a = accesses[i];
+      if (a.space == sim::Space::Mem && !a.write && a.width == sim::Width::Dword &&
+          a.address == kRcbaRegister) {
+        at.push_back(i);
+      }
+    }
+    return at;
+  };
+  for (bool hook : {false, true}) {
+    ProbeRig r(config("25X16"));
+    sim::BoundedTrace init(100), probe(1000);
+    attribute_base = 0;
+    r.rig.machine.run([&] {
+      MemorySpaceHook = hook ? &services : nullptr;
+      r.rig.machine.platform().set_trace(&init);
+      SpiInit(nullptr);
+      r.rig.machine.platform().set_trace(&probe);
+      return SpiProbe(row(0));
+    });
+    EXPECT_EQ(rcba_reads(init.accesses()).size(), hook ? 2u : 1u);
+    EXPECT_EQ(attribute_base, hook ? 0xFED1C000u : 0u);
+    // POST code, OPMENU twice, OPTYPE, PREOP, LVSCC, UVSCC (accesses 0-6), two RCBA reads, FDATA0.
+    EXPECT_EQ(rcba_reads(probe.accesses()), (std::vector<std::uint64_t>{7, 8}));
+    ASSERT_GT(probe.accesses().size(), 9u);
+    EXPECT_EQ(probe.accesses()[6].address, 0xFED1F8C8u);  // UVSCC
+    EXPECT_EQ(probe.accesses()[9].address, 0xFED1F810u);  // FDATA0
+  }
 }
 
 TEST(SpiProbe, ConvertedPointersLeaveBiosCntlAlone) {

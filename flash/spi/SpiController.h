@@ -5,6 +5,7 @@
 #define FLASH_SPI_SPI_CONTROLLER_H_
 
 #include "flash/SpiFlashDevice.h"
+#include "platform/PciConfig.h"
 
 // Register offsets from SpiBase.
 constexpr UINT32 SPI_BFPR = 0x00;    // 32: BIOS region, base bits 11:0, limit bits 27:16 (4 KiB units)
@@ -57,6 +58,41 @@ constexpr UINT16 SSFC_DS = 0x4000;        // the cycle has a data phase
 constexpr UINT32 FDOC_FLMAP0 = 0x0004;               // section 0 (descriptor map), dword 1
 constexpr UINT32 FDOC_FLMSTR1 = 0x3000;              // section 3 (masters), dword 0
 constexpr UINT32 FLMSTR1_WRITE_GRANTS = 0x0F000000;  // write grants for regions 0-3
+
+// The register map as the controller decodes it.
+static_assert(SPI_HSFC == SPI_HSFS + 2, "HSFC is the upper half of the dword at 0x04");
+static_assert(SPI_FADDR == 0x08 && SPI_FDATA0 == 0x10, "FADDR, then the data buffer at 0x10");
+static_assert(SPI_FDATA0 + 64 <= SPI_SSFS, "the 64-byte data buffer ends before SSFS");
+static_assert(SPI_SSFC == SPI_SSFS + 1, "SSFC starts at the odd byte after SSFS");
+static_assert(SPI_PREOP == SPI_SSFC + 3, "PREOP follows the 24-bit SSFC");
+static_assert(SPI_OPTYPE == SPI_PREOP + 2 && SPI_OPMENU == SPI_OPTYPE + 2, "PREOP, OPTYPE, OPMENU");
+static_assert(SPI_OPMENU + 8 <= SPI_FDOC, "eight menu bytes end before FDOC");
+static_assert(SPI_FDOD == SPI_FDOC + 4, "FDOD follows FDOC");
+static_assert(SPI_UVSCC == SPI_LVSCC + 4, "UVSCC follows LVSCC");
+static_assert(RCBA_SPI_BAR + SPI_UVSCC == 0x38C8, "UVSCC in the chipset register block");
+
+// Field positions: HSFS and HSFC.
+static_assert(HSFS_FDONE == 1u << 0 && HSFS_FCERR == 1u << 1 && HSFS_AEL == 1u << 2, "HSFS bits 2:0");
+static_assert(HSFS_SCIP == 1u << 5, "HSFS bit 5: cycle in progress");
+static_assert(HSFS_FDV == 1u << 14, "HSFS bit 14: flash descriptor valid");
+static_assert(HSFC_FGO == 1u << 0, "HSFC bit 0: start");
+static_assert(HSFC_FCYCLE_KEEP == (UINT16) ~(3u << 1), "HSFC bits 2:1: cycle type");
+static_assert(HSFC_FDBC_KEEP == (UINT16) ~(0x3Fu << 8), "HSFC bits 13:8: data byte count");
+static_assert(HSFC_CYCLE_READ < 4 && HSFC_CYCLE_WRITE < 4 && HSFC_CYCLE_ERASE < 4, "two-bit cycle types");
+
+// Field positions: SSFS and SSFC (the word at 0x91 is SSFC bits 15:0).
+static_assert(SSFS_SCIP == 1u << 0 && SSFS_CDS == 1u << 2, "SSFS bits 0 and 2");
+static_assert(SSFS_FCERR == 1u << 3 && SSFS_AEL == 1u << 4, "SSFS bits 3 and 4");
+static_assert(SSFS_STATUS_W1C <= 0xFF, "clearing SSFS leaves the SSFC byte above it as read");
+static_assert(SSFC_SCGO == 1u << 1 && SSFC_ACS == 1u << 2 && SSFC_SPOP == 1u << 3, "SSFC bits 3:1");
+static_assert(SSFC_COP_KEEP == (UINT16) ~(7u << 4), "SSFC bits 6:4: opcode-menu index");
+static_assert(SSFC_DBC_KEEP == (UINT16) ~(0x3Fu << 8), "SSFC bits 13:8: data byte count");
+static_assert(SSFC_DS == 1u << 14, "SSFC bit 14: data cycle");
+
+// Field positions: descriptor observability and the master grants.
+static_assert(FDOC_FLMAP0 == ((0u << 12) | (1u << 2)), "section 0, dword 1");
+static_assert(FDOC_FLMSTR1 == ((3u << 12) | (0u << 2)), "section 3, dword 0");
+static_assert(FLMSTR1_WRITE_GRANTS == 0xFu << 24, "FLMSTR1 bits 27:24: write grants");
 
 // Menu entries and prefix selections that the driver's cycles use; the row's parameter block
 // fills the menu so that these positions hold the right opcodes for its part.

@@ -92,6 +92,11 @@ EFI_STATUS SpiRead(UINT8* Destination, UINT32 Address, UINT32 Length) {
     return EFI_SUCCESS;
   }
   UINT32 Start = SpiLinearAddress(Address);
+  // A linear range that runs past 4 GiB would continue at linear 0, which is not the flash the
+  // caller asked for: it is refused before any access.
+  if (Length != 0 && Start + (Length - 1) < Start) {
+    return EFI_INVALID_PARAMETER;
+  }
   UINT32 Done = 0;
   while (Done < Length) {
     UINT32 Current = Start + Done;

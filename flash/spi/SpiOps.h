@@ -25,6 +25,8 @@ EFI_STATUS SpiSetProtection(UINT8 Mode, UINT32 Address, UINT32 Length);
 
 EFI_STATUS SpiErase(UINT32 Address, UINT32 Length);
 EFI_STATUS SpiWrite(UINT32 Address, const UINT8* Source, UINT32* Length, UINT32 BlockBase);
+// Under hardware sequencing a range whose linear end passes 4 GiB is refused with
+// EFI_INVALID_PARAMETER before any access.
 EFI_STATUS SpiRead(UINT8* Destination, UINT32 Address, UINT32 Length);
 
 #ifdef RECOVERY_HOST_BUILD

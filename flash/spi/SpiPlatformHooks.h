@@ -4,7 +4,7 @@
 #ifndef FLASH_SPI_SPI_PLATFORM_HOOKS_H_
 #define FLASH_SPI_SPI_PLATFORM_HOOKS_H_
 
-#include "pi/PiBase.h"
+#include "pi/BootScriptSave.h"
 
 // The one DXE service the driver needs: give the root-complex register block runtime attributes.
 typedef EFI_STATUS (*SPI_SET_MEMORY_SPACE_ATTRIBUTES)(UINT64 BaseAddress, UINT64 Length, UINT64 Attributes);
@@ -12,25 +12,15 @@ typedef struct {
   SPI_SET_MEMORY_SPACE_ATTRIBUTES SetMemorySpaceAttributes;
 } SPI_MEMORY_SPACE_SERVICES;
 
-// A boot-script save interface; its first operation records one entry.
-typedef struct SPI_BOOT_SCRIPT_SAVE SPI_BOOT_SCRIPT_SAVE;
-typedef EFI_STATUS (*SPI_BOOT_SCRIPT_WRITE)(SPI_BOOT_SCRIPT_SAVE* This, UINT32 TableName, UINT32 OpCode,
-                                            UINT32 Width, UINT64 Address, UINT32 Count, VOID* Buffer);
-struct SPI_BOOT_SCRIPT_SAVE {
-  SPI_BOOT_SCRIPT_WRITE Write;
-};
-
 // The runtime service that converts a physical pointer for use after the switch to virtual mode.
 typedef EFI_STATUS (*SPI_CONVERT_POINTER)(UINTN DebugDisposition, VOID** Address);
 
 extern SPI_MEMORY_SPACE_SERVICES* MemorySpaceHook;
-extern SPI_BOOT_SCRIPT_SAVE* BootScriptHook;
+extern EFI_BOOT_SCRIPT_SAVE_PROTOCOL* BootScriptHook;
 extern SPI_CONVERT_POINTER SpiConvertPointerHook;
 
 constexpr UINT64 SPI_RCBA_RUNTIME_ATTRIBUTE = 0x8000000000000000ull;
 constexpr UINT32 SPI_RCBA_BLOCK_SIZE = 0x4000;
-constexpr UINT32 BOOT_SCRIPT_MEM_WRITE_OPCODE = 2;
-constexpr UINT32 BOOT_SCRIPT_WIDTH_UINT32 = 2;
 constexpr UINTN SPI_CONVERT_DISPOSITION = 4;
 
 #endif  // FLASH_SPI_SPI_PLATFORM_HOOKS_H_

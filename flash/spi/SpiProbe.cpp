@@ -11,7 +11,7 @@
 
 SPI_CONTROLLER_STATE SpiControllerState;
 SPI_MEMORY_SPACE_SERVICES* MemorySpaceHook;
-SPI_BOOT_SCRIPT_SAVE* BootScriptHook;
+EFI_BOOT_SCRIPT_SAVE_PROTOCOL* BootScriptHook;
 SPI_CONVERT_POINTER SpiConvertPointerHook;
 
 namespace {
@@ -72,10 +72,10 @@ UINT32 SpiComputeVscc(const SpiDeviceParams* Params) {
 
 EFI_STATUS SpiInit(VOID* Context) {
   (void)Context;
-  UINT32 Rcba = ReadRcba();
-  SpiControllerState.SpiBase = Rcba + RCBA_SPI_BAR;
+  // RCBA is read afresh at each use: the module keeps no copy of a chipset base it does not own.
+  SpiControllerState.SpiBase = ReadRcba() + RCBA_SPI_BAR;
   if (MemorySpaceHook != nullptr) {
-    MemorySpaceHook->SetMemorySpaceAttributes(Rcba, SPI_RCBA_BLOCK_SIZE, SPI_RCBA_RUNTIME_ATTRIBUTE);
+    MemorySpaceHook->SetMemorySpaceAttributes(ReadRcba(), SPI_RCBA_BLOCK_SIZE, SPI_RCBA_RUNTIME_ATTRIBUTE);
   }
   return EFI_SUCCESS;
 }
@@ -84,7 +84,9 @@ EFI_STATUS BootScriptMemWrite(UINT32 Table, UINT32 Width, UINT64 Address, UINT32
   if (BootScriptHook == nullptr) {
     return EFI_NOT_FOUND;
   }
-  BootScriptHook->Write(BootScriptHook, Table, BOOT_SCRIPT_MEM_WRITE_OPCODE, Width, Address, Count, Buffer);
+  // The memory-write entry's trailing arguments: width, 64-bit address, count, value source.
+  BootScriptHook->Write(BootScriptHook, (UINT16)Table, EFI_BOOT_SCRIPT_MEM_WRITE_OPCODE, Width, Address,
+                        (UINTN)Count, Buffer);
   return EFI_SUCCESS;
 }
 
@@ -105,8 +107,11 @@ EFI_STATUS SpiProbe(UINTN Argument) {
   MmioWrite32(Base + SPI_LVSCC, Vscc);
   MmioWrite32(Base + SPI_UVSCC, Vscc);
   // Keep the VSCC value across S3 resume; the upper register's own address supplies the value.
+  // RCBA is read once for the address and once more for the value source, in that order.
   UINT32 UvsccAddress = ReadRcba() + RCBA_SPI_BAR + SPI_UVSCC;
-  BootScriptMemWrite(0, BOOT_SCRIPT_WIDTH_UINT32, UvsccAddress, 1, (VOID*)(UINTN)UvsccAddress);
+  UINT32 UvsccSource = ReadRcba() + RCBA_SPI_BAR + SPI_UVSCC;
+  BootScriptMemWrite(EFI_ACPI_S3_RESUME_SCRIPT_TABLE, EfiBootScriptWidthUint32, UvsccAddress, 1,
+                     (VOID*)(UINTN)UvsccSource);
 
   // Bytes beyond a 2-byte identification must compare as 0.
   MmioWrite32(Base + SPI_FDATA0, 0);
