@@ -52,6 +52,9 @@ struct Options {
   std::string decode = "aliased";  // LPC parts smaller than the window: aliased|top
   std::vector<Fault> faults;
   bool quiet = false;
+  std::string engine = "host";              // host | ia32
+  std::optional<std::string> image;         // ia32: .efi or firmware file; default: the built image
+  std::optional<std::uint32_t> image_base;  // ia32: load address; default: the engine's
 };
 
 }  // namespace rsim
