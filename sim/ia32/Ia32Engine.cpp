@@ -4,6 +4,7 @@
 // outcome is reported once uc_emu_start has returned.
 #include "sim/ia32/Ia32Engine.h"
 
+#include <sys/mman.h>
 #include <unicorn/unicorn.h>
 
 #include <cstdio>
@@ -36,6 +37,7 @@ struct Run {
   uc_engine* uc = nullptr;
   Platform& platform;
   PeiBridge* bridge = nullptr;
+  std::uint8_t* decoded = nullptr;  // host memory behind the decoded range
   std::optional<Outcome> ended;
   std::exception_ptr failure;
 
@@ -43,6 +45,9 @@ struct Run {
   ~Run() {
     if (uc != nullptr) {
       uc_close(uc);
+    }
+    if (decoded != nullptr) {
+      munmap(decoded, kDecodedSize);
     }
   }
 
@@ -77,27 +82,29 @@ void on_out(uc_engine*, std::uint32_t port, int size, std::uint32_t value, void*
   run.guarded([&] { run.platform.io_write(static_cast<std::uint16_t>(port), width_of(size), value); });
 }
 
-std::uint64_t on_mmio_read(uc_engine*, std::uint64_t offset, unsigned size, void* user) {
+// Loads and stores in the decoded range. The emulator would split an unaligned access to an I/O
+// region into two aligned ones (or bytes), where the processor makes one bus cycle with byte
+// enables; so the range is plain memory watched by hooks, which see each access once with the
+// address and width the instruction used. A read hook places the platform's answer in that memory
+// just before the load takes it.
+bool on_decoded_access(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
+                       void* user) {
   Run& run = *static_cast<Run*>(user);
-  std::uint32_t address = static_cast<std::uint32_t>(kDecodedBase + offset);
-  if (size == 8) {  // no such access in a 32-bit image without SSE/MMX; served as two halves
-    std::uint64_t low = on_mmio_read(nullptr, offset, 4, user);
-    return low | std::uint64_t{static_cast<std::uint32_t>(on_mmio_read(nullptr, offset + 4, 4, user))} << 32;
+  if (size == 8) {  // no such access in a 32-bit image without SSE/MMX: served as two halves
+    on_decoded_access(nullptr, type, address, 4, value & 0xFFFFFFFF, user);
+    on_decoded_access(nullptr, type, address + 4, 4, static_cast<std::uint64_t>(value) >> 32, user);
+    return true;
   }
-  std::uint32_t value = all_ones(width_of(size));
-  run.guarded([&] { value = run.platform.mem_read(address, width_of(size)); });
-  return value;
-}
-
-void on_mmio_write(uc_engine*, std::uint64_t offset, unsigned size, std::uint64_t value, void* user) {
-  Run& run = *static_cast<Run*>(user);
-  if (size == 8) {
-    on_mmio_write(nullptr, offset, 4, value & 0xFFFFFFFF, user);
-    on_mmio_write(nullptr, offset + 4, 4, value >> 32, user);
-    return;
+  const Width w = width_of(static_cast<unsigned>(size));
+  const std::uint32_t at = static_cast<std::uint32_t>(address);
+  if (type == UC_MEM_WRITE) {
+    run.guarded([&] { run.platform.mem_write(at, w, static_cast<std::uint32_t>(value)); });
+    return true;
   }
-  std::uint32_t address = static_cast<std::uint32_t>(kDecodedBase + offset);
-  run.guarded([&] { run.platform.mem_write(address, width_of(size), static_cast<std::uint32_t>(value)); });
+  std::uint32_t v = all_ones(w);
+  run.guarded([&] { v = run.platform.mem_read(at, w); });
+  std::memcpy(run.decoded + (address - kDecodedBase), &v, static_cast<std::size_t>(size));
+  return true;
 }
 
 void on_pause(uc_engine*, std::uint64_t, std::uint32_t, void* user) {
@@ -162,9 +169,19 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
   std::memcpy(stack + (esp - reinterpret_cast<std::uintptr_t>(stack)), frame, sizeof frame);
   check(uc_reg_write(run.uc, UC_X86_REG_ESP, &esp), "set ESP");
 
-  check(uc_mmio_map(run.uc, kDecodedBase, kDecodedSize, on_mmio_read, &run, on_mmio_write, &run),
+  void* decoded =
+      mmap(nullptr, kDecodedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (decoded == MAP_FAILED) {
+    throw ImageError("no host address space for the emulated PC's decoded range");
+  }
+  run.decoded = static_cast<std::uint8_t*>(decoded);
+  check(uc_mem_map_ptr(run.uc, kDecodedBase, kDecodedSize, UC_PROT_READ | UC_PROT_WRITE, decoded),
         "map the decoded range");
   uc_hook hook;
+  check(uc_hook_add(run.uc, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                    reinterpret_cast<void*>(on_decoded_access), &run, kDecodedBase,
+                    kDecodedBase + kDecodedSize - 1),
+        "hook the decoded range");
   check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_in), &run, 1, 0, UC_X86_INS_IN),
         "hook IN");
   check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_out), &run, 1, 0, UC_X86_INS_OUT),
