@@ -72,6 +72,17 @@ std::uint32_t chunks_started(const std::vector<std::uint8_t>& codes) {
   return 0;
 }
 
+// The trace file and an observer both see every access.
+struct TeeTrace : sim::TraceSink {
+  sim::TraceSink* first;
+  sim::TraceSink* second;
+  TeeTrace(sim::TraceSink* a, sim::TraceSink* b) : first(a), second(b) {}
+  void record(const sim::Access& a) override {
+    if (first != nullptr) first->record(a);
+    if (second != nullptr) second->record(a);
+  }
+};
+
 }  // namespace
 
 RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
@@ -132,7 +143,10 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     } catch (const std::runtime_error& e) {
       throw std::invalid_argument(e.what());
     }
-    machine.platform().set_trace(trace.get());
+  }
+  TeeTrace tee{trace.get(), options.observer};
+  if (trace || options.observer != nullptr) {
+    machine.platform().set_trace(&tee);
   }
   if (progress) {
     machine.post().on_write = [&](std::uint8_t) {
