@@ -11,10 +11,10 @@
 
 #include "recovery/RecoveryEntry.h"
 #include "sim/LpcSetup.h"
-#include "sim/ia32/Ia32Engine.h"
-#include "sim/ia32/ImageFile.h"
 #include "sim/Machine.h"
 #include "sim/SpiSetup.h"
+#include "sim/ia32/Ia32Engine.h"
+#include "sim/ia32/ImageFile.h"
 #include "sim/pei/PeiEnvironment.h"
 #include "sim/pei/RecoveryPpiModel.h"
 
@@ -51,8 +51,8 @@ sim::ia32::Ia32Engine* image_engine() {
 
 enum class Engine { Host, Ia32 };
 
-void recovery(benchmark::State& state, const std::function<void(sim::Machine&)>& install,
-              std::uint8_t straps, Engine engine = Engine::Host) {
+void recovery(benchmark::State& state, const std::function<void(sim::Machine&)>& install, std::uint8_t straps,
+              Engine engine = Engine::Host) {
   double simulated = 0, accesses = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -94,10 +94,12 @@ void lpc_jedec(sim::Machine& m) {
 }
 
 void BM_SpiSoftwareSequencing(benchmark::State& state, Engine engine) {
-  recovery(state, [](sim::Machine& m) { spi(m, false); }, 3, engine);
+  recovery(
+      state, [](sim::Machine& m) { spi(m, false); }, 3, engine);
 }
 void BM_SpiHardwareSequencing(benchmark::State& state, Engine engine) {
-  recovery(state, [](sim::Machine& m) { spi(m, true); }, 3, engine);
+  recovery(
+      state, [](sim::Machine& m) { spi(m, true); }, 3, engine);
 }
 void BM_LpcJedec(benchmark::State& state, Engine engine) { recovery(state, lpc_jedec, 0, engine); }
 

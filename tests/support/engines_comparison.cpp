@@ -1,10 +1,8 @@
 // Trace digests, report comparison and first-divergence search for the engine tests.
 #include "tests/support/engines_comparison.h"
 
-
 #include <algorithm>
 #include <sstream>
-
 
 namespace testing_support {
 
@@ -62,8 +60,9 @@ std::string comparable_report(const rsim::Report& r) {
   return j.dump();
 }
 
-std::string differences(const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
-                        const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
+std::string differences(
+    const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
+    const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
   std::ostringstream out;
   if (a.digest.hash() != b.digest.hash() || a.digest.count() != b.digest.count()) {
     const auto& ca = a.digest.checkpoints();
@@ -96,8 +95,8 @@ std::string differences(const EngineRun& a, const EngineRun& b, const char* a_na
     out << "reports differ:\n  " << a_name << " " << ra << "\n  " << b_name << " " << rb << "\n";
   }
   if (a.result.final_flash != b.result.final_flash) {
-    auto m = std::mismatch(a.result.final_flash.begin(), a.result.final_flash.end(), b.result.final_flash.begin(),
-                           b.result.final_flash.end());
+    auto m = std::mismatch(a.result.final_flash.begin(), a.result.final_flash.end(),
+                           b.result.final_flash.begin(), b.result.final_flash.end());
     out << "final flash differs first at offset " << (m.first - a.result.final_flash.begin()) << "\n";
   }
   return out.str();

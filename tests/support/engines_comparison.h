@@ -42,8 +42,9 @@ struct EngineRun {
 // The image the ia32 preset built; the engine tests fail (not skip) when it is missing.
 std::string built_image();
 
-EngineRun rehearse_on(rsim::Options options, const std::string& engine, std::optional<std::uint32_t> base = {},
-                      std::uint64_t keep_from = 0, std::uint64_t keep_to = 0);
+EngineRun rehearse_on(rsim::Options options, const std::string& engine,
+                      std::optional<std::uint32_t> base = {}, std::uint64_t keep_from = 0,
+                      std::uint64_t keep_to = 0);
 
 // The report as JSON without what legitimately differs between runs on two engines or two bases:
 // the engine and image, the host time, and the detected part (the image keeps no record of it).
@@ -51,8 +52,9 @@ std::string comparable_report(const rsim::Report& r);
 
 // Empty when `a` and `b` saw the same accesses, report and final flash; otherwise what differs
 // first. `rerun` replays a side with a window of accesses kept, to name the first differing access.
-std::string differences(const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
-                        const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun);
+std::string differences(
+    const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
+    const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun);
 
 // Host against ia32 for `options`.
 std::string engines_disagree(const rsim::Options& options);

@@ -59,7 +59,7 @@ struct Options {
   std::string engine = "host";              // host | ia32
   std::optional<std::string> image;         // ia32: .efi or firmware file; default: the built image
   std::optional<std::uint32_t> image_base;  // ia32: load address; default: the engine's
-  sim::TraceSink* observer = nullptr;  // also receives every hardware access (tests)
+  sim::TraceSink* observer = nullptr;       // also receives every hardware access (tests)
 };
 
 }  // namespace rsim
