@@ -2,6 +2,8 @@
 // file once and runs it from load for every rehearsal.
 #include "tools/recovery-sim/Engine.h"
 
+#include <unistd.h>
+
 #include <stdexcept>
 
 #include "recovery/RecoveryEntry.h"
@@ -63,11 +65,10 @@ std::unique_ptr<Engine> make_engine(const Options& options) {
     return std::make_unique<ImageEngine>(std::move(file),
                                          options.image_base.value_or(sim::ia32::Ia32Engine::kDefaultBase));
   } catch (const sim::ia32::ImageError& e) {
-    if (!options.image) {
+    if (!options.image && access(path.c_str(), F_OK) != 0) {
       throw std::invalid_argument(
-          std::string(e.what()) +
-          " (build the image with: cmake --preset ia32 && cmake --build --preset ia32,"
-          " or give --image)");
+          "no IA32 image at " + path +
+          ": build it with `cmake --preset ia32 && cmake --build --preset ia32`, or give --image");
     }
     throw std::invalid_argument(e.what());
   }
