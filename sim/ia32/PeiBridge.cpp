@@ -196,7 +196,7 @@ void PeiBridge::serve(std::uint32_t address) {
       // the same host memory at the same address.
       RecoveryPpiModel* model = env_.find_recovery_ppi(self);
       std::uint64_t bytes =
-          model != nullptr && instance < model->capsule_count() ? model->capsule(instance).size() : 1;
+          model != nullptr && instance < model->capsule_count() ? model->load_size(instance) : 1;
       if (buffer != 0 && !memory_.contains(buffer, bytes)) {
         misuse("LoadRecoveryCapsule buffer " + hex(buffer) + " is not RAM for " + std::to_string(bytes) +
                " bytes");
