@@ -3,6 +3,7 @@
 // environment it is installed in.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,6 +39,10 @@ class RecoveryPpiModel {
   void add_capsule_file(const std::string& path);
   std::size_t capsule_count() const { return capsules_.size(); }
   const std::vector<std::uint8_t>& capsule(std::size_t i) const { return capsules_.at(i).bytes; }
+  // Bytes a load of capsule `i` writes into the caller's buffer.
+  std::uint64_t load_size(std::size_t i) const {
+    return std::min<std::uint64_t>(capsules_.at(i).bytes.size(), capsules_.at(i).reported_size);
+  }
   void set_capsule_type(const EFI_GUID& type) { capsule_type_ = type; }
 
   // Every later call of `op` fails with `status` (EFI_SUCCESS restores normal service).

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace sim {
+class TraceSink;
+}
+
 namespace rsim {
 
 enum class FaultKind {
@@ -52,6 +56,10 @@ struct Options {
   std::string decode = "aliased";  // LPC parts smaller than the window: aliased|top
   std::vector<Fault> faults;
   bool quiet = false;
+  std::string engine = "host";              // host | ia32
+  std::optional<std::string> image;         // ia32: .efi or firmware file; default: the built image
+  std::optional<std::uint32_t> image_base;  // ia32: load address; default: the engine's
+  sim::TraceSink* observer = nullptr;       // also receives every hardware access (tests)
 };
 
 }  // namespace rsim

@@ -7,12 +7,11 @@
 #include <memory>
 #include <stdexcept>
 
-#include "recovery/RecoveryEntry.h"
 #include "sim/Machine.h"
 #include "sim/pei/PeiEnvironment.h"
 #include "sim/pei/RecoveryPpiModel.h"
 #include "sim/pei/SpeakerModel.h"
-#include "tools/recovery-sim/DetectedPart.h"
+#include "tools/recovery-sim/Engine.h"
 #include "tools/recovery-sim/Expectation.h"
 #include "tools/recovery-sim/FlashRig.h"
 #include "tools/recovery-sim/PartCatalog.h"
@@ -73,6 +72,17 @@ std::uint32_t chunks_started(const std::vector<std::uint8_t>& codes) {
   return 0;
 }
 
+// The trace file and an observer both see every access.
+struct TeeTrace : sim::TraceSink {
+  sim::TraceSink* first;
+  sim::TraceSink* second;
+  TeeTrace(sim::TraceSink* a, sim::TraceSink* b) : first(a), second(b) {}
+  void record(const sim::Access& a) override {
+    if (first != nullptr) first->record(a);
+    if (second != nullptr) second->record(a);
+  }
+};
+
 }  // namespace
 
 RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
@@ -87,6 +97,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     throw std::invalid_argument("--decode takes aliased or top");
   }
 
+  std::unique_ptr<Engine> engine = make_engine(options);
   sim::MachineConfig config;
   config.cmos_6e = options.cmos_6e;
   config.boot_straps = straps_for(options, part.bus);
@@ -132,7 +143,10 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     } catch (const std::runtime_error& e) {
       throw std::invalid_argument(e.what());
     }
-    machine.platform().set_trace(trace.get());
+  }
+  TeeTrace tee{trace.get(), options.observer};
+  if (trace || options.observer != nullptr) {
+    machine.platform().set_trace(&tee);
   }
   if (progress) {
     machine.post().on_write = [&](std::uint8_t) {
@@ -145,7 +159,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   }
 
   auto t0 = std::chrono::steady_clock::now();
-  sim::Outcome outcome = machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
+  sim::Outcome outcome = engine->run(machine, pei);
   auto t1 = std::chrono::steady_clock::now();
   machine.platform().set_trace(nullptr);
   trace.reset();
@@ -155,7 +169,13 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   r.configured_part = part.label();
   r.bus = part.bus == Bus::Spi ? "spi" : "lpc";
   r.outcome = outcome;
-  r.detected = last_detected_part();
+  r.engine = engine->name();
+  if (auto image = engine->image()) {
+    r.image = std::make_pair(image->path, image->sha256);
+  }
+  auto detected = engine->detected();
+  r.detection_visible = detected.has_value();
+  r.detected = detected.value_or(std::nullopt);
   if (speaker != nullptr) {
     for (const auto& b : speaker->beeps()) {
       r.beeps.push_back(Beep{b.count, b.duration, b.interval});

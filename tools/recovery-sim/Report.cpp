@@ -20,6 +20,13 @@ nlohmann::json Report::to_json() const {
   if (outcome.kind == sim::OutcomeKind::Hang || outcome.kind == sim::OutcomeKind::PowerCut) {
     j["where"] = outcome.where;
   }
+  j["engine"] = engine;
+  if (image) {
+    j["image"] = {
+        {"path",   image->first },
+        {"sha256", image->second}
+    };
+  }
   j["configured_part"] = configured_part;
   j["bus"] = bus;
   j["part"] = detected ? json{{"vendor", detected->first}, {"name", detected->second}} : json(nullptr);
@@ -66,8 +73,13 @@ std::string Report::summary() const {
   o << "part        " << configured_part << " (" << bus << ")";
   if (detected) {
     o << "; detected " << detected->first << " " << detected->second;
+  } else if (!detection_visible) {
+    o << "; detection not visible to the " << engine << " engine";
   } else {
     o << "; none detected";
+  }
+  if (image) {
+    o << "\nimage       " << image->first << " (sha256 " << image->second << ")";
   }
   o << "\noutcome     " << outcome.to_string() << "\n";
   o << "beeps       ";

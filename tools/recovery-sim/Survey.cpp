@@ -19,8 +19,11 @@ struct Mode {
 
 // SPI: software sequencing (no descriptor) and hardware sequencing (valid descriptor);
 // LPC: each decode of a part smaller than the window.
-std::vector<Mode> modes_for(const PartEntry& part) {
+std::vector<Mode> modes_for(const PartEntry& part, const Options& engine) {
   Options base;
+  base.engine = engine.engine;
+  base.image = engine.image;
+  base.image_base = engine.image_base;
   base.part = part.label();
   std::vector<Mode> modes;
   if (part.bus == Bus::Spi) {
@@ -74,11 +77,11 @@ std::string seconds(double s) {
 
 }  // namespace
 
-void print_compatibility_matrix(std::ostream& out) {
+void print_compatibility_matrix(std::ostream& out, const Options& engine) {
   out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
   out << "|---|---|---|---|---|\n";
   for (const auto& part : all_parts()) {
-    for (const auto& mode : modes_for(part)) {
+    for (const auto& mode : modes_for(part, engine)) {
       out << "| " << part.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
           << " | " << verdict(run(mode.options, "power-on")) << " | " << verdict(run(mode.options, "cleared"))
           << " |\n";
@@ -86,11 +89,11 @@ void print_compatibility_matrix(std::ostream& out) {
   }
 }
 
-void print_duration_estimates(std::ostream& out) {
+void print_duration_estimates(std::ostream& out, const Options& engine) {
   out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
   out << "|---|---|---|---|---|---|---|\n";
   for (const auto& part : all_parts()) {
-    for (const auto& mode : modes_for(part)) {
+    for (const auto& mode : modes_for(part, engine)) {
       if (part.bus == Bus::Lpc && mode.options.decode == "top") {
         continue;  // the decode does not change the work on the parts that complete
       }

@@ -5,12 +5,14 @@
 
 #include <ostream>
 
+#include "tools/recovery-sim/Options.h"
+
 namespace rsim {
 
 // Markdown table: part, mode, outcome from power-on protection, outcome with protection cleared.
-void print_compatibility_matrix(std::ostream& out);
+void print_compatibility_matrix(std::ostream& out, const Options& engine = {});
 
 // Markdown table: part, mode, estimated recovery time, the part's erase+program busy time, ratio.
-void print_duration_estimates(std::ostream& out);
+void print_duration_estimates(std::ostream& out, const Options& engine = {});
 
 }  // namespace rsim

@@ -116,6 +116,12 @@ int main(int argc, char** argv) {
       "--estimate-all", estimates,
       "rehearse every part in every mode; print recovery time on hardware against the part's busy time");
   app.add_flag("--quiet", o.quiet, "print nothing but errors");
+  std::string image_base;
+  app.add_option("--engine", o.engine, "host (the module built for this machine) or ia32 (the shipped image)")
+      ->capture_default_str();
+  app.add_option("--image", o.image,
+                 "ia32: the .efi or its firmware file (default: the image the ia32 preset built)");
+  app.add_option("--image-base", image_base, "ia32: load address of the image (hex)");
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -125,8 +131,19 @@ int main(int argc, char** argv) {
     list_parts();
     return 0;
   }
+  try {
+    if (!image_base.empty()) o.image_base = parse_hex("--image-base", image_base, 0xFFFFFFFF);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "recovery-sim: %s\n", e.what());
+    return 2;
+  }
   if (matrix || estimates) {
-    matrix ? rsim::print_compatibility_matrix(std::cout) : rsim::print_duration_estimates(std::cout);
+    try {
+      matrix ? rsim::print_compatibility_matrix(std::cout, o) : rsim::print_duration_estimates(std::cout, o);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "recovery-sim: %s\n", e.what());
+      return 2;
+    }
     return 0;
   }
   try {

@@ -1,0 +1,102 @@
+// Host mappings below 2 GiB shared with the emulator (uc_mem_map_ptr), identity-addressed.
+#include "sim/ia32/GuestMemory.h"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <string>
+
+#include "sim/ia32/Pe32Loader.h"
+
+namespace sim::ia32 {
+
+namespace {
+std::uint64_t round_up(std::uint64_t n) { return (n + GuestMemory::kPage - 1) & ~(GuestMemory::kPage - 1); }
+
+std::string hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+}  // namespace
+
+GuestMemory::~GuestMemory() {
+  for (const Block& b : blocks_) {
+    if (b.owned) {
+      munmap(reinterpret_cast<void*>(b.address), b.size);
+    }
+  }
+}
+
+void GuestMemory::map(std::uint64_t address, std::uint64_t size, bool owned) {
+  uc_err err = uc_mem_map_ptr(uc_, address, size, UC_PROT_ALL, reinterpret_cast<void*>(address));
+  if (err != UC_ERR_OK) {
+    if (owned) {
+      munmap(reinterpret_cast<void*>(address), size);
+    }
+    throw ImageError("the emulator cannot map RAM at " + hex(address) + ": " + uc_strerror(err));
+  }
+  blocks_.push_back(Block{address, size, owned});
+}
+
+std::uint8_t* GuestMemory::place(std::uint32_t address, std::uint64_t size) {
+  size = round_up(size);
+  if (address % kPage != 0 || address + size > kRamLimit || address < 0x10000) {
+    throw ImageError("cannot load at " + hex(address) + ": the image must lie page-aligned between " +
+                     hex(0x10000) + " and " + hex(kRamLimit) + ", where the platform decodes nothing");
+  }
+  void* p = mmap(reinterpret_cast<void*>(std::uintptr_t{address}), size, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  if (p == MAP_FAILED || p != reinterpret_cast<void*>(std::uintptr_t{address})) {
+    if (p != MAP_FAILED) {
+      munmap(p, size);
+    }
+    throw ImageError("cannot load at " + hex(address) +
+                     ": that range is in use on this host; choose another base");
+  }
+  map(address, size, true);
+  return static_cast<std::uint8_t*>(p);
+}
+
+std::uint8_t* GuestMemory::allocate(std::uint64_t size) {
+  size = round_up(size);
+  void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  if (p == MAP_FAILED) {
+    throw ImageError("no host memory below 2 GiB for the emulated PC's RAM");
+  }
+  std::uint64_t address = reinterpret_cast<std::uintptr_t>(p);
+  if (address + size > kRamLimit) {
+    munmap(p, size);
+    throw ImageError("the host placed emulated RAM at " + hex(address) + ", above 2 GiB");
+  }
+  map(address, size, true);
+  return static_cast<std::uint8_t*>(p);
+}
+
+bool GuestMemory::adopt(std::uint64_t address, std::uint64_t size) {
+  std::uint64_t first = address & ~(kPage - 1);
+  std::uint64_t end = round_up(address + size);
+  if (contains(address, size)) {
+    return true;
+  }
+  if (end > kRamLimit) {
+    return false;
+  }
+  // Host allocations are whole pages of their own, so the rounded range belongs to this block.
+  if (uc_mem_map_ptr(uc_, first, end - first, UC_PROT_ALL, reinterpret_cast<void*>(first)) != UC_ERR_OK) {
+    return false;
+  }
+  blocks_.push_back(Block{first, end - first, false});
+  return true;
+}
+
+bool GuestMemory::contains(std::uint64_t address, std::uint64_t size) const {
+  for (const Block& b : blocks_) {
+    if (address >= b.address && address + size <= b.address + b.size) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace sim::ia32

@@ -1,0 +1,219 @@
+// The emulated CPU's wiring: in/out hooks and the decoded range to the platform's buses, code hooks
+// at the image's pause instructions and at the PEI thunks. A callback never lets an exception
+// through the emulator's C frames: it records how the run ended, stops the emulation, and the
+// outcome is reported once uc_emu_start has returned.
+#include "sim/ia32/Ia32Engine.h"
+
+#include <sys/mman.h>
+#include <unicorn/unicorn.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <optional>
+
+#include "sim/ia32/GuestMemory.h"
+#include "sim/ia32/PeiBridge.h"
+
+namespace sim::ia32 {
+
+namespace {
+
+constexpr std::uint64_t kStackSize = 64 * 1024;
+constexpr std::uint8_t kHlt = 0xF4;
+constexpr std::uint64_t kDecodedBase = GuestMemory::kRamLimit;  // up to 4 GiB
+constexpr std::uint64_t kDecodedSize = (std::uint64_t{1} << 32) - kDecodedBase;
+
+std::string hex(std::uint64_t v) {
+  char buf[24];
+  std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
+  return buf;
+}
+
+Width width_of(unsigned size) { return size == 1 ? Width::Byte : size == 2 ? Width::Word : Width::Dword; }
+
+// One run: the emulator, its RAM and what the callbacks need.
+struct Run {
+  uc_engine* uc = nullptr;
+  Platform& platform;
+  PeiBridge* bridge = nullptr;
+  std::uint8_t* decoded = nullptr;  // host memory behind the decoded range
+  std::optional<Outcome> ended;
+  std::exception_ptr failure;
+
+  explicit Run(Platform& p) : platform(p) {}
+  ~Run() {
+    if (uc != nullptr) {
+      uc_close(uc);
+    }
+    if (decoded != nullptr) {
+      munmap(decoded, kDecodedSize);
+    }
+  }
+
+  // Runs one access or call of the platform. Once the run has ended, nothing more reaches the
+  // platform: instructions the emulator still finishes after the stop are not part of the run.
+  template <class F>
+  void guarded(F&& f) {
+    if (ended || failure) {
+      return;
+    }
+    try {
+      f();
+    } catch (RunEnded& e) {
+      ended = std::move(e.outcome);
+      uc_emu_stop(uc);
+    } catch (...) {
+      failure = std::current_exception();
+      uc_emu_stop(uc);
+    }
+  }
+};
+
+std::uint32_t on_in(uc_engine*, std::uint32_t port, int size, void* user) {
+  Run& run = *static_cast<Run*>(user);
+  std::uint32_t value = all_ones(width_of(static_cast<unsigned>(size)));
+  run.guarded([&] { value = run.platform.io_read(static_cast<std::uint16_t>(port), width_of(size)); });
+  return value;
+}
+
+void on_out(uc_engine*, std::uint32_t port, int size, std::uint32_t value, void* user) {
+  Run& run = *static_cast<Run*>(user);
+  run.guarded([&] { run.platform.io_write(static_cast<std::uint16_t>(port), width_of(size), value); });
+}
+
+// Loads and stores in the decoded range. The emulator would split an unaligned access to an I/O
+// region into two aligned ones (or bytes), where the processor makes one bus cycle with byte
+// enables; so the range is plain memory watched by hooks, which see each access once with the
+// address and width the instruction used. A read hook places the platform's answer in that memory
+// just before the load takes it.
+bool on_decoded_access(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
+                       void* user) {
+  Run& run = *static_cast<Run*>(user);
+  if (size == 8) {  // no such access in a 32-bit image without SSE/MMX: served as two halves
+    on_decoded_access(nullptr, type, address, 4, value & 0xFFFFFFFF, user);
+    on_decoded_access(nullptr, type, address + 4, 4, static_cast<std::uint64_t>(value) >> 32, user);
+    return true;
+  }
+  const Width w = width_of(static_cast<unsigned>(size));
+  const std::uint32_t at = static_cast<std::uint32_t>(address);
+  if (type == UC_MEM_WRITE) {
+    run.guarded([&] { run.platform.mem_write(at, w, static_cast<std::uint32_t>(value)); });
+    return true;
+  }
+  std::uint32_t v = all_ones(w);
+  run.guarded([&] { v = run.platform.mem_read(at, w); });
+  std::memcpy(run.decoded + (address - kDecodedBase), &v, static_cast<std::size_t>(size));
+  return true;
+}
+
+void on_pause(uc_engine*, std::uint64_t, std::uint32_t, void* user) {
+  Run& run = *static_cast<Run*>(user);
+  run.guarded([&] { run.platform.cpu_pause(); });
+}
+
+void on_thunk(uc_engine*, std::uint64_t address, std::uint32_t, void* user) {
+  Run& run = *static_cast<Run*>(user);
+  run.guarded([&] { run.bridge->serve(static_cast<std::uint32_t>(address)); });
+}
+
+void check(uc_err err, const char* what) {
+  if (err != UC_ERR_OK) {
+    throw ImageError(std::string("the CPU emulator refused to ") + what + ": " + uc_strerror(err));
+  }
+}
+
+}  // namespace
+
+Ia32Engine::Ia32Engine(const Pe32Image& image, std::uint32_t base)
+    : placed_(image.place_at(base)), base_(base), entry_(base + image.entry_rva()) {
+  if (std::uint64_t{base} + image.size_of_image() > GuestMemory::kRamLimit) {
+    throw ImageError("an image of " + std::to_string(image.size_of_image()) + " bytes does not fit at " +
+                     hex(base) + ": it must end below " + hex(GuestMemory::kRamLimit));
+  }
+  // PAUSE is F3 90. A code hook fires only where an instruction starts, so a match inside another
+  // instruction's bytes costs nothing and never counts as a pause.
+  for (const ImageSection& s : image.sections()) {
+    if (!s.executable) {
+      continue;
+    }
+    for (std::uint32_t i = s.rva; i + 1 < s.rva + s.size && i + 1 < placed_.size(); i++) {
+      if (placed_[i] == 0xF3 && placed_[i + 1] == 0x90) {
+        pauses_.push_back(base + i);
+      }
+    }
+  }
+}
+
+Ia32Engine::~Ia32Engine() = default;
+
+Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
+  Run run(platform);
+  check(uc_open(UC_ARCH_X86, UC_MODE_32, &run.uc), "start");
+  GuestMemory memory(run.uc);
+
+  std::uint8_t* image = memory.place(base_, placed_.size());
+  std::memcpy(image, placed_.data(), placed_.size());
+  for (const PeiAllocation& a : pei.allocations()) {
+    memory.adopt(a.address, a.bytes);  // blocks handed out before this run stay reachable
+  }
+  PeiBridge bridge(run.uc, memory, pei);
+  run.bridge = &bridge;
+  std::uint8_t* stop = memory.allocate(1);
+  *stop = kHlt;
+  const std::uint32_t return_address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stop));
+  std::uint8_t* stack = memory.allocate(kStackSize);
+  const std::uint32_t esp =
+      static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(stack) + kStackSize - 64);
+  const std::uint32_t frame[3] = {return_address, 0 /* FileHandle */, bridge.services_argument()};
+  std::memcpy(stack + (esp - reinterpret_cast<std::uintptr_t>(stack)), frame, sizeof frame);
+  check(uc_reg_write(run.uc, UC_X86_REG_ESP, &esp), "set ESP");
+
+  void* decoded =
+      mmap(nullptr, kDecodedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (decoded == MAP_FAILED) {
+    throw ImageError("no host address space for the emulated PC's decoded range");
+  }
+  run.decoded = static_cast<std::uint8_t*>(decoded);
+  check(uc_mem_map_ptr(run.uc, kDecodedBase, kDecodedSize, UC_PROT_READ | UC_PROT_WRITE, decoded),
+        "map the decoded range");
+  uc_hook hook;
+  check(uc_hook_add(run.uc, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+                    reinterpret_cast<void*>(on_decoded_access), &run, kDecodedBase,
+                    kDecodedBase + kDecodedSize - 1),
+        "hook the decoded range");
+  check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_in), &run, 1, 0, UC_X86_INS_IN),
+        "hook IN");
+  check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_out), &run, 1, 0, UC_X86_INS_OUT),
+        "hook OUT");
+  for (std::uint32_t site : pauses_) {
+    check(uc_hook_add(run.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(on_pause), &run, site, site),
+          "hook PAUSE");
+  }
+  check(uc_hook_add(run.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(on_thunk), &run,
+                    bridge.thunks_begin(), bridge.thunks_end() - 1),
+        "hook the PEI thunks");
+
+  return platform.run([&]() -> EFI_STATUS {
+    uc_err err = uc_emu_start(run.uc, entry_, return_address, 0, 0);
+    if (run.failure) {
+      std::rethrow_exception(run.failure);
+    }
+    if (run.ended) {
+      platform.end_run(*run.ended);
+    }
+    std::uint32_t eip = 0, eax = 0;
+    uc_reg_read(run.uc, UC_X86_REG_EIP, &eip);
+    uc_reg_read(run.uc, UC_X86_REG_EAX, &eax);
+    if (err == UC_ERR_OK && eip == return_address) {
+      return eax;
+    }
+    // A CPU exception: the real processor would not come back from it either.
+    Outcome o;
+    o.kind = OutcomeKind::Hang;
+    o.where = std::string("cpu exception at ") + hex(eip) + ": " + uc_strerror(err);
+    platform.end_run(o);
+  });
+}
+
+}  // namespace sim::ia32
