@@ -138,13 +138,18 @@ std::vector<Case> completing_cases() {
 INSTANTIATE_TEST_SUITE_P(Rows, SpiRecovery, testing::ValuesIn(completing_cases()),
                          [](const testing::TestParamInfo<Case>& info) { return name_of(info.param); });
 
+// Software sequencing (no descriptor) on `part` from the given protection state.
+sim::SpiSetupConfig software_config(const char* part, sim::SpiProtectionStart protection) {
+  sim::SpiSetupConfig c;
+  c.part = part;
+  c.protection = protection;
+  return c;
+}
+
 TEST(SpiRecoveryRefused, NamedPartsThatTheirRowsCannotUpdate) {
   // The MX25L3205A's 20h clears the whole 64 KiB sector: each chunk's erase wipes the chunks
   // written before it in that sector, so only the last chunk of every sector survives.
-  sim::SpiSetupConfig mx;
-  mx.part = "25L3205A";
-  mx.protection = sim::SpiProtectionStart::Cleared;
-  SpiRig rig(mx);
+  SpiRig rig(software_config("25L3205A", sim::SpiProtectionStart::Cleared));
   EXPECT_EQ(rig.recover().to_string(), "final-spin");
   auto expected = expected_after_recovery(rig.before, rig.capsule, 0, rig.flash.total_size() - 1);
   auto image = rig.flash.image();
@@ -153,10 +158,7 @@ TEST(SpiRecoveryRefused, NamedPartsThatTheirRowsCannotUpdate) {
   EXPECT_TRUE(std::equal(image.begin() + 0x20F000, image.begin() + 0x210000, expected.begin() + 0x20F000));
 
   // The Pm25LV040 answers ABh only after dummy bytes, which the row's probe does not send.
-  sim::SpiSetupConfig pmc;
-  pmc.part = "25LV040";
-  pmc.protection = sim::SpiProtectionStart::Cleared;
-  SpiRig unknown(pmc);
+  SpiRig unknown(software_config("25LV040", sim::SpiProtectionStart::Cleared));
   EXPECT_EQ(unknown.recover().to_string(), "returned(0x80000003)");
   EXPECT_TRUE(unknown.flash.image() == unknown.before);
 }
@@ -168,10 +170,7 @@ TEST(SpiRecoveryRefused, AtmelRowWithoutWriteEnablePrefix) {
   // ignored. The controller cannot see that; the recovery ends in the final spin regardless.
   constexpr std::uint64_t kCycles = 128 * (1 + 4096);  // the 512 KiB part holds the last 128 chunks
   {
-    sim::SpiSetupConfig c;
-    c.part = "25DF041";
-    c.protection = sim::SpiProtectionStart::Cleared;
-    SpiRig rig(c);
+    SpiRig rig(software_config("25DF041", sim::SpiProtectionStart::Cleared));
     EXPECT_EQ(rig.recover().to_string(), "final-spin");
     // The first chunk (linear 0) is left erased and not programmed: its old contents are lost.
     auto expected = rig.before;
@@ -183,10 +182,7 @@ TEST(SpiRecoveryRefused, AtmelRowWithoutWriteEnablePrefix) {
   }
   {
     // From power-on every sector is protected: that first erase is refused too.
-    sim::SpiSetupConfig c;
-    c.part = "25DF041";
-    c.protection = sim::SpiProtectionStart::PowerOn;
-    SpiRig rig(c);
+    SpiRig rig(software_config("25DF041", sim::SpiProtectionStart::PowerOn));
     EXPECT_EQ(rig.recover().to_string(), "final-spin");
     EXPECT_TRUE(rig.flash.image() == rig.before);
     EXPECT_EQ(rig.flash.part().counters().erases, 0u);
