@@ -173,11 +173,12 @@ std::vector<CutPoint> choose_cut_points(const Timeline& t, std::size_t sampled, 
         if (!t.chunk_starts.empty()) add(any_of(t.chunk_starts) - within(1), k);
         break;
       case CutKind::MidErase:
-        // Right after the erase command went out, while the part is busy.
-        if (!t.erases.empty()) add(any_of(t.erases) + within(3), k);
+        // A change is recorded while the access that started it is handled, one before that
+        // access counts: +1 cuts right after the erase command went out, while the part is busy.
+        if (!t.erases.empty()) add(any_of(t.erases) + 1 + within(2), k);
         break;
       case CutKind::MidProgram:
-        if (!t.programs.empty()) add(any_of(t.programs) + within(2), k);
+        if (!t.programs.empty()) add(any_of(t.programs) + 1 + within(1), k);
         break;
       case CutKind::BeforeFinalCommand:
         if (!final_command.empty()) add(any_of(final_command), k);
