@@ -6,6 +6,7 @@
 
 #include "sim/devices/FwhFlashPart.h"
 #include "sim/devices/JedecFlashPart.h"
+#include "sim/devices/PartVariants.h"
 
 namespace sim {
 
@@ -16,20 +17,12 @@ LpcFlashPart& install_lpc_part(Machine& machine, const LpcSetupOptions& options)
   }
   std::unique_ptr<LpcFlashPart> part;
   if (info->command_set == LpcCommandSet::Jedec) {
-    auto jedec = std::make_unique<JedecFlashPart>(machine.platform(), *info, options.decode);
-    for (const std::string& quirk : options.quirks) {
-      if (quirk != "64k-sector-erase" || info->name != "39V040FPA") {
-        throw std::invalid_argument("quirk " + quirk + " does not apply to " + options.part);
-      }
-      jedec->set_swapped_erase_units(true);
-    }
-    part = std::move(jedec);
+    part = std::make_unique<JedecFlashPart>(machine.platform(), *info, options.decode);
   } else {
-    if (!options.quirks.empty()) {
-      throw std::invalid_argument("quirk " + options.quirks.front() + " does not apply to " + options.part);
-    }
     part = std::make_unique<FwhFlashPart>(machine.platform(), *info, options.decode);
   }
+  if (!options.variant.empty()) apply_lpc_variant(*part, options.variant);
+  part->set_interruption_seed(options.interruption_seed);
 
   LpcFlashPart& installed = machine.own(std::move(part));
   bool locked = options.protection == LpcProtection::PowerOn && info->locked_at_power_on;

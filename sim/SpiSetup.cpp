@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "sim/devices/PartVariants.h"
 #include "sim/devices/SpiPartCatalog.h"
 
 namespace sim {
@@ -53,14 +54,13 @@ SpiFlashSystem& install_spi_flash(Machine& machine, const SpiSetupConfig& config
   if (config.components < 1 || config.components > 2)
     throw std::invalid_argument("SPI components must be 1 or 2");
   SpiPartTraits traits = *found;
-  for (const std::string& q : config.quirks) {
-    if (!apply_spi_quirk(traits, q)) throw std::invalid_argument("unknown SPI quirk: " + q);
-  }
+  if (!config.variant.empty()) apply_spi_variant(traits, config.variant);
 
   auto system = std::make_unique<SpiFlashSystem>();
   std::vector<SpiFlashPart*> raw;
   for (int i = 0; i < config.components; i++) {
     system->parts_.push_back(std::make_unique<SpiFlashPart>(traits));
+    system->parts_.back()->set_interruption_seed(config.interruption_seed + static_cast<std::uint64_t>(i));
     raw.push_back(system->parts_.back().get());
   }
   std::uint32_t total = system->total_size();
@@ -86,8 +86,9 @@ SpiFlashSystem& install_spi_flash(Machine& machine, const SpiSetupConfig& config
                    platform.costs().flash_window);
 
   SpiFlashSystem& ref = machine.own(std::move(system));
-  platform.on_power_cycle([&ref] {
-    for (std::size_t i = 0; i < ref.component_count(); i++) ref.part(i).power_on();
+  platform.on_power_cycle([&ref, &platform] {
+    // The clock stands where power was lost: a part still busy then is left half done.
+    for (std::size_t i = 0; i < ref.component_count(); i++) ref.part(i).power_on(platform.now());
     ref.controller().power_on();
   });
   return ref;

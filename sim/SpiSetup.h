@@ -23,9 +23,9 @@ enum class SpiProtectionStart {
 
 struct SpiSetupConfig {
   std::string part = "25X16";  // a name from the catalogue (sim/devices/SpiPartCatalog.h)
-  std::vector<std::string> quirks;
-  int components = 1;       // 1 or 2 identical parts; the second is reached only with a descriptor
-  bool descriptor = false;  // a valid flash descriptor at the bottom of component 0
+  std::string variant;         // a named variant of the part (sim/devices/PartVariants.h); empty: none
+  int components = 1;          // 1 or 2 identical parts; the second is reached only with a descriptor
+  bool descriptor = false;     // a valid flash descriptor at the bottom of component 0
   SpiDescriptorConfig descriptor_config;  // its components field is taken from `components`
   SpiProtectionStart protection = SpiProtectionStart::PowerOn;
   SpiControllerOptions controller;
@@ -33,6 +33,8 @@ struct SpiSetupConfig {
   // pattern derived from `fill_seed`, so that untouched bytes are recognisable.
   std::vector<std::uint8_t> image;
   std::uint32_t fill_seed = 1;
+  // Chooses which bits an erase, program or status write cut by a power loss leaves old or new.
+  std::uint64_t interruption_seed = InterruptedWrite::kDefaultSeed;
 };
 
 class SpiFlashSystem {
@@ -55,7 +57,7 @@ class SpiFlashSystem {
   std::unique_ptr<SpiBiosWindow> window_;
 };
 
-// Throws std::invalid_argument for an unknown part or quirk, or a component count other than 1-2.
+// Throws std::invalid_argument for an unknown part or variant, or a component count other than 1-2.
 SpiFlashSystem& install_spi_flash(Machine& machine, const SpiSetupConfig& config = {});
 
 // The deterministic fill pattern used when no image is given.

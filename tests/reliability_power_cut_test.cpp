@@ -58,6 +58,31 @@ TEST_P(PowerCut, RecoveryAfterPowerOnCompletesWhereverPowerWasLost) {
               static_cast<unsigned long long>(t.total));
 }
 
+// The cut points above only show that the rerun repairs the flash; this shows that the cut
+// itself leaves the chunk being erased half done, neither its old contents nor erased.
+TEST(PowerCutMidErase, LeavesTheBlockMixedAndTheRecoveryAfterPowerOnRepairsIt) {
+  const ReliabilityConfig config = campaign_platform("winbond-25x16-hardware", kPmTimerRead).config;
+  Timeline t = reference_timeline(config);
+  ASSERT_GT(t.erases.size(), 10u);
+  ReliabilityRig rig(config);
+  ASSERT_EQ(rig.run(t.erases[10] + 1).kind, sim::OutcomeKind::PowerCut);  // the part is busy
+  ASSERT_TRUE(!rig.changes().empty() && rig.changes().back().erase);
+  const AuditedChange erase = rig.changes().back();
+  rig.power_cycle();
+  std::vector<std::uint8_t> flash = rig.flash();
+  std::size_t old = 0, between = 0;
+  for (std::uint32_t i = erase.offset; i < erase.offset + erase.length; i++) {
+    old += flash[i] == rig.before()[i] ? 1 : 0;
+    between += flash[i] != rig.before()[i] && flash[i] != 0xFF ? 1 : 0;
+    ASSERT_EQ(flash[i] | rig.before()[i], flash[i]) << "an erase only sets bits, at 0x" << std::hex << i;
+  }
+  EXPECT_GT(old, 0u);
+  EXPECT_GT(between, 0u);
+  EXPECT_EQ(rig.run().kind, sim::OutcomeKind::FinalSpin);
+  EXPECT_TRUE(rig.flash() == rig.expected());
+  EXPECT_EQ(rig.unentitled_changes(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Platforms, PowerCut, testing::ValuesIn(kPlans),
                          [](const testing::TestParamInfo<Plan>& info) {
                            std::string n;

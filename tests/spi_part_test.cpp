@@ -2,8 +2,10 @@
 // erase semantics, each protection scheme, busy behaviour and power cycles.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
+#include "sim/devices/PartVariants.h"
 #include "sim/devices/SpiFlashPart.h"
 #include "sim/devices/SpiPartCatalog.h"
 
@@ -15,10 +17,10 @@ constexpr Nanos kSecond = 1'000'000'000;
 // Drives a part as the controller would, one chip-select period at a time, with time moving on
 // far enough that every operation has finished unless `at` says otherwise.
 struct Bus {
-  explicit Bus(const char* name, std::vector<std::string> quirks = {}) : part(traits(name, quirks)) {}
-  static SpiPartTraits traits(const char* name, const std::vector<std::string>& quirks) {
+  explicit Bus(const char* name, const char* variant = nullptr) : part(traits(name, variant)) {}
+  static SpiPartTraits traits(const char* name, const char* variant) {
     SpiPartTraits s = *find_spi_part(name);
-    for (const auto& q : quirks) apply_spi_quirk(s, q);
+    if (variant != nullptr) apply_spi_variant(s, variant);
     return s;
   }
   std::vector<std::uint8_t> cmd(std::vector<std::uint8_t> out, std::size_t in_len = 0) {
@@ -52,11 +54,12 @@ TEST(SimSpiPart, IdentificationAsEachCommandAnswers) {
   EXPECT_EQ(sst.cmd({0x90, 0, 0, 0}, 4), (std::vector<std::uint8_t>{0xBF, 0x44, 0xBF, 0x44}));
   EXPECT_EQ(sst.cmd({0x90, 0, 0, 1}, 2), (std::vector<std::uint8_t>{0x44, 0xBF}));
 
-  // The PMC part answers ABh without dummy bytes; with the quirk, three undriven bytes come first.
+  // The PMC part answers ABh after three dummy bytes, as RES does; its variant right away.
   Bus pmc("25LV040");
-  EXPECT_EQ(pmc.cmd({0xAB}, 2), (std::vector<std::uint8_t>{0x9D, 0x7E}));
-  Bus pmc_res("25LV040", {"res-dummy-bytes"});
-  EXPECT_EQ(pmc_res.cmd({0xAB}, 5), (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x9D, 0x7E}));
+  EXPECT_EQ(pmc.cmd({0xAB}, 5), (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x9D, 0x7E}));
+  EXPECT_EQ(pmc.cmd({0xAB, 0, 0, 0}, 2), (std::vector<std::uint8_t>{0x9D, 0x7E}));
+  Bus pmc_variant("25LV040", "res-without-dummy");
+  EXPECT_EQ(pmc_variant.cmd({0xAB}, 2), (std::vector<std::uint8_t>{0x9D, 0x7E}));
 }
 
 TEST(SimSpiPart, ProgramNeedsWriteEnableAndOnlyClearsBits) {
@@ -127,14 +130,14 @@ TEST(SimSpiPart, EraseSetsTheAlignedUnitAndRefusesWhileBusy) {
   EXPECT_EQ(b.part.array()[0x2000], 0x00);
 }
 
-TEST(SimSpiPart, MacronixSectorEraseQuirkClears64KiB) {
-  for (bool quirk : {false, true}) {
-    Bus b("25L3205A", quirk ? std::vector<std::string>{"64k-sector-erase"} : std::vector<std::string>{});
+TEST(SimSpiPart, Macronix3205ASectorEraseClears64KiBAndItsDVariant4KiB) {
+  for (bool variant : {false, true}) {
+    Bus b("25L3205A", variant ? "25L3205D" : nullptr);
     std::fill(b.part.array().begin(), b.part.array().end(), 0x00);
     b.wren();
     b.erase(0x20, 0x21000);
-    EXPECT_EQ(b.part.counters().erased_bytes, quirk ? 0x10000u : 0x1000u);
-    EXPECT_EQ(b.part.array()[0x20000], quirk ? 0xFF : 0x00);
+    EXPECT_EQ(b.part.counters().erased_bytes, variant ? 0x1000u : 0x10000u);
+    EXPECT_EQ(b.part.array()[0x20000], variant ? 0x00 : 0xFF);
     EXPECT_EQ(b.part.array()[0x21000], 0xFF);
   }
 }
@@ -222,6 +225,42 @@ TEST(SimSpiPart, PowerCycleKeepsArrayAndNonVolatileBitsOnly) {
   atmel.cmd({0x01, 0x00});
   atmel.part.power_on();
   EXPECT_EQ(atmel.status() & 0x0C, 0x0C);
+}
+
+TEST(SimSpiPart, PowerLostWhileBusyLeavesEachBitOldOrNewReproducibly) {
+  // A 4 KiB erase over 00h cut at once: bits read 0 (old) or 1 (new), and nothing else changes.
+  auto cut_erase = [] {
+    Bus b("25X16");
+    std::fill(b.part.array().begin(), b.part.array().begin() + 0x3000, 0x00);
+    b.wren();
+    b.erase(0x20, 0x1000);
+    b.part.power_on(b.now + 1);
+    return std::vector<std::uint8_t>(b.part.array().begin(), b.part.array().begin() + 0x3000);
+  };
+  std::vector<std::uint8_t> torn = cut_erase();
+  EXPECT_EQ(std::count(torn.begin(), torn.begin() + 0x1000, 0x00), 0x1000) << "before the block";
+  EXPECT_EQ(std::count(torn.begin() + 0x2000, torn.end(), 0x00), 0x1000) << "after the block";
+  auto block = torn.begin() + 0x1000;
+  EXPECT_GT(std::count(block, block + 0x1000, 0x00), 0) << "some bytes still old";
+  EXPECT_LT(std::count(block, block + 0x1000, 0x00) + std::count(block, block + 0x1000, 0xFF), 0x1000)
+      << "some bytes half erased";
+  EXPECT_EQ(cut_erase(), torn) << "same seed, same bits";
+
+  // A page program of 0Fh over 55h (new value 05h): no 0 turns to 1, no unprogrammed bit falls.
+  Bus p("25X16");
+  std::fill(p.part.array().begin(), p.part.array().begin() + 0x100, 0x55);
+  p.wren();
+  p.program(0, std::vector<std::uint8_t>(0x100, 0x0F));
+  p.part.power_on(p.now + 1);
+  std::set<std::uint8_t> seen(p.part.array().begin(), p.part.array().begin() + 0x100);
+  EXPECT_EQ(seen, (std::set<std::uint8_t>{0x05, 0x15, 0x45, 0x55}));
+
+  // A non-volatile status write cut short: each BP bit old (0) or new (1), nothing else set.
+  Bus w("25X16");
+  w.wren();
+  w.cmd({0x01, 0x1C});
+  w.part.power_on(w.now + 1);
+  EXPECT_EQ(w.status() & ~0x1C, 0);
 }
 
 TEST(SimSpiPart, M25pe80PageEraseAndSectorLocks) {

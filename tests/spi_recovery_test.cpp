@@ -3,6 +3,7 @@
 // protection state; where a row cannot update its part, what the part really refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "flash/DeviceTables.h"
@@ -19,12 +20,15 @@ struct Case {
   int row;
   Mode mode;
   sim::SpiProtectionStart protection;
+  const char* variant = nullptr;
 };
 
 std::string name_of(const Case& c) {
   std::string n = sim::spi_part_catalog()[static_cast<std::size_t>(c.row)].name;
   n += c.mode == Mode::Software ? "_Software" : "_Hardware";
   n += c.protection == sim::SpiProtectionStart::Cleared ? "_Cleared" : "_PowerOn";
+  if (c.variant != nullptr) n += std::string("_") + c.variant;
+  for (char& ch : n) ch = ch == '-' ? '_' : ch;
   return n;
 }
 
@@ -33,6 +37,7 @@ sim::SpiSetupConfig config_for(const Case& c) {
   s.part = sim::spi_part_catalog()[static_cast<std::size_t>(c.row)].name;
   s.descriptor = c.mode == Mode::Hardware;  // BIOS region from 0x1000 up, no write grants elsewhere
   s.protection = c.protection;
+  if (c.variant != nullptr) s.variant = c.variant;
   return s;
 }
 
@@ -62,19 +67,34 @@ TEST_P(SpiRecovery, CompletesAndLeavesTheCapsuleInTheWindow) {
   }
 }
 
+// The part variant a row completes with: the MX25L3205D (4 KiB 20h), a PMC part answering ABh
+// without dummy bytes, the AT26DF041 (no write enable at all). The named parts do not complete.
+const char* completing_variant(int row) {
+  switch (row) {
+    case 3:
+      return "25L3205D";
+    case 12:
+      return "26DF041";
+    case 20:
+      return "res-without-dummy";
+    default:
+      return nullptr;
+  }
+}
+
 std::vector<Case> all_completing_cases() {
   using P = sim::SpiProtectionStart;
   std::vector<Case> v;
   // Software sequencing: every row whose prefix opcode 0 is a write enable (all but row 12).
-  for (int row = 0; row < 21; row++) {
-    if (row != 12) v.push_back({row, Mode::Software, P::Cleared});
-  }
+  for (int row = 0; row < 21; row++) v.push_back({row, Mode::Software, P::Cleared, completing_variant(row)});
   // From power-on, the parts that power up protected and whose row lifts it through the status
   // register (SST, Atmel); the other parts power up unprotected, as in the cleared case.
   for (int row : {7, 8, 9, 10, 11, 13, 14, 15, 16}) v.push_back({row, Mode::Software, P::PowerOn});
   // Hardware sequencing: the 64-byte-granularity rows whose part accepts the controller's
   // sequence (the Macronix rows 17 and 18 do not, see below).
-  for (int row : {0, 1, 2, 3, 4, 5, 6, 13, 14, 15, 16, 19}) v.push_back({row, Mode::Hardware, P::Cleared});
+  for (int row : {0, 1, 2, 3, 4, 5, 6, 12, 13, 14, 15, 16, 19}) {
+    v.push_back({row, Mode::Hardware, P::Cleared, completing_variant(row)});
+  }
   // Atmel rows set WSR in the VSCC, so the controller unprotects before every write and erase.
   for (int row : {13, 14, 15, 16}) v.push_back({row, Mode::Hardware, P::PowerOn});
   return v;
@@ -118,6 +138,31 @@ std::vector<Case> completing_cases() {
 INSTANTIATE_TEST_SUITE_P(Rows, SpiRecovery, testing::ValuesIn(completing_cases()),
                          [](const testing::TestParamInfo<Case>& info) { return name_of(info.param); });
 
+// Software sequencing (no descriptor) on `part` from the given protection state.
+sim::SpiSetupConfig software_config(const char* part, sim::SpiProtectionStart protection) {
+  sim::SpiSetupConfig c;
+  c.part = part;
+  c.protection = protection;
+  return c;
+}
+
+TEST(SpiRecoveryRefused, NamedPartsThatTheirRowsCannotUpdate) {
+  // The MX25L3205A's 20h clears the whole 64 KiB sector: each chunk's erase wipes the chunks
+  // written before it in that sector, so only the last chunk of every sector survives.
+  SpiRig rig(software_config("25L3205A", sim::SpiProtectionStart::Cleared));
+  EXPECT_EQ(rig.recover().to_string(), "final-spin");
+  auto expected = expected_after_recovery(rig.before, rig.capsule, 0, rig.flash.total_size() - 1);
+  auto image = rig.flash.image();
+  // The window's first 64 KiB sector (linear 0x200000): chunks 0-14 erased, chunk 15 written.
+  EXPECT_EQ(std::count(image.begin() + 0x200000, image.begin() + 0x20F000, 0xFF), 0xF000);
+  EXPECT_TRUE(std::equal(image.begin() + 0x20F000, image.begin() + 0x210000, expected.begin() + 0x20F000));
+
+  // The Pm25LV040 answers ABh only after dummy bytes, which the row's probe does not send.
+  SpiRig unknown(software_config("25LV040", sim::SpiProtectionStart::Cleared));
+  EXPECT_EQ(unknown.recover().to_string(), "returned(0x80000003)");
+  EXPECT_TRUE(unknown.flash.image() == unknown.before);
+}
+
 TEST(SpiRecoveryRefused, AtmelRowWithoutWriteEnablePrefix) {
   // Row 12's prefix opcodes are 00 00: its own cycles never send WREN. The only write enable the
   // part sees is the one left by the identification cycles of earlier candidates (their prefix
@@ -125,10 +170,7 @@ TEST(SpiRecoveryRefused, AtmelRowWithoutWriteEnablePrefix) {
   // ignored. The controller cannot see that; the recovery ends in the final spin regardless.
   constexpr std::uint64_t kCycles = 128 * (1 + 4096);  // the 512 KiB part holds the last 128 chunks
   {
-    sim::SpiSetupConfig c;
-    c.part = "25DF041";
-    c.protection = sim::SpiProtectionStart::Cleared;
-    SpiRig rig(c);
+    SpiRig rig(software_config("25DF041", sim::SpiProtectionStart::Cleared));
     EXPECT_EQ(rig.recover().to_string(), "final-spin");
     // The first chunk (linear 0) is left erased and not programmed: its old contents are lost.
     auto expected = rig.before;
@@ -140,10 +182,7 @@ TEST(SpiRecoveryRefused, AtmelRowWithoutWriteEnablePrefix) {
   }
   {
     // From power-on every sector is protected: that first erase is refused too.
-    sim::SpiSetupConfig c;
-    c.part = "25DF041";
-    c.protection = sim::SpiProtectionStart::PowerOn;
-    SpiRig rig(c);
+    SpiRig rig(software_config("25DF041", sim::SpiProtectionStart::PowerOn));
     EXPECT_EQ(rig.recover().to_string(), "final-spin");
     EXPECT_TRUE(rig.flash.image() == rig.before);
     EXPECT_EQ(rig.flash.part().counters().erases, 0u);
@@ -221,7 +260,7 @@ TEST(SpiRecoveryRefused, M25pe80SectorLocksAndThePerBlockCommands) {
   // A part whose lock registers answer 00h: each block is unlocked, rewritten and locked again,
   // except the first. Its per-block commands address linear 0, inside the descriptor region, where
   // the host has no write grant: the controller blocks them and that sector stays locked.
-  c.quirks = {"lock-opcode-00"};
+  c.variant = "lock-opcode-00";
   SpiRig answering(c);
   answering.flash.part().set_sector_locks(1);
   EXPECT_EQ(answering.recover().to_string(), "final-spin");

@@ -17,7 +17,9 @@ constexpr std::uint8_t kDq7 = 0x80;
 }  // namespace
 
 JedecFlashPart::JedecFlashPart(const Platform& platform, const LpcPartInfo& info, LpcDecode decode)
-    : LpcFlashPart(platform, info, decode) {}
+    : LpcFlashPart(platform, info, decode),
+      sector_erase_command_(info.sector_erase_command),
+      block_erase_command_(info.block_erase_command) {}
 
 void JedecFlashPart::reset_command_state() {
   step_ = Step::Idle;
@@ -94,9 +96,9 @@ void JedecFlashPart::command(std::uint32_t offset, std::uint8_t value) {
       next = Step::EraseUnlock2;
       break;
     case Step::EraseUnlock2:
-      // 30h sector and 50h block erase; chip erase (10h) exists only in the parallel
-      // programming mode, not on the LPC bus.
-      valid = value == 0x30 || value == 0x50;
+      // Sector and block erase; chip erase (10h) exists only in the parallel programming mode,
+      // not on the LPC bus.
+      valid = value == sector_erase_command_ || value == block_erase_command_;
       if (valid) {
         erase(offset, value);
       } else {
@@ -126,14 +128,14 @@ void JedecFlashPart::command(std::uint32_t offset, std::uint8_t value) {
 
 void JedecFlashPart::erase(std::uint32_t offset, std::uint8_t command) {
   id_mode_ = false;
-  bool sector = (command == 0x30) != swapped_erase_units_;
+  bool sector = command == sector_erase_command_;
   std::uint32_t unit = sector ? kSector : kBlock;
   std::uint32_t base = offset & ~(unit - 1);  // the address selects the unit; low bits are ignored
   if (write_locked(base, unit)) {
     refuse(LpcRefusal::Locked);  // ignored: no busy time, data unchanged
     return;
   }
-  if (command == 0x30) {
+  if (sector) {
     counters_.sector_erases++;
   } else {
     counters_.block_erases++;

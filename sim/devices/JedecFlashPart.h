@@ -11,9 +11,12 @@ class JedecFlashPart : public LpcFlashPart {
  public:
   JedecFlashPart(const Platform& platform, const LpcPartInfo& info, LpcDecode decode);
 
-  // The "64k-sector-erase" quirk reported for the Winbond W39V040FA family: 30h erases a 64 KiB
-  // sector and 50h a 4 KiB page.
-  void set_swapped_erase_units(bool swapped) { swapped_erase_units_ = swapped; }
+  // Which final erase command erases a 4 KiB sector and which a 64 KiB block (a part variant may
+  // differ from its catalogue row).
+  void set_erase_commands(std::uint8_t sector, std::uint8_t block) {
+    sector_erase_command_ = sector;
+    block_erase_command_ = block;
+  }
   bool in_id_mode() const { return id_mode_; }
 
  protected:
@@ -32,7 +35,8 @@ class JedecFlashPart : public LpcFlashPart {
 
   Step step_ = Step::Idle;
   bool id_mode_ = false;
-  bool swapped_erase_units_ = false;
+  std::uint8_t sector_erase_command_;
+  std::uint8_t block_erase_command_;
   std::uint8_t toggle_ = 0;    // DQ6 while busy
   std::uint8_t busy_dq7_ = 0;  // DQ7 while busy: complement of the programmed bit, 0 for erase
 };

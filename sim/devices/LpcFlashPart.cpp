@@ -58,14 +58,15 @@ void LpcFlashPart::inject_stuck_busy(std::uint64_t after_operations) {
 }
 
 void LpcFlashPart::power_on() {
-  if (busy() && erase_in_progress_) {
-    // The erase was cut short: the unit is neither erased nor intact.
-    std::fill_n(array_.begin() + erase_offset_, erase_length_, 0x00);
-    record(LpcArrayChange::Kind::InterruptedErase, erase_offset_, erase_length_);
+  if (busy() && interrupted_.pending()) {
+    // Cut short: the unit is neither old nor new.
+    std::uint32_t offset = interrupted_.offset(), length = interrupted_.length();
+    interrupted_.tear(array_);
+    record(LpcArrayChange::Kind::Interrupted, offset, length);
   }
+  interrupted_.forget();
   busy_until_ = 0;
   stuck_ = false;
-  erase_in_progress_ = false;
   std::fill(locks_.begin(), locks_.end(), power_on_lock_);
   reset_command_state();
 }
@@ -172,17 +173,16 @@ void LpcFlashPart::start_operation(Nanos duration) {
 
 void LpcFlashPart::start_erase(std::uint32_t offset, std::uint32_t length, Nanos duration) {
   start_operation(duration);
+  interrupted_.begin(array_, offset, length);
   std::fill_n(array_.begin() + offset, length, 0xFF);
-  erase_in_progress_ = true;
-  erase_offset_ = offset;
-  erase_length_ = length;
+  counters_.erased_bytes += length;
   record(LpcArrayChange::Kind::Erase, offset, length);
 }
 
 void LpcFlashPart::start_program(std::uint32_t offset, std::uint8_t value, Nanos duration) {
   start_operation(duration);
+  interrupted_.begin(array_, offset, 1);
   array_[offset] &= value;
-  erase_in_progress_ = false;
   counters_.bytes_programmed++;
   record(LpcArrayChange::Kind::Program, offset, 1);
 }

@@ -12,6 +12,7 @@
 
 #include "sim/Bus.h"
 #include "sim/Platform.h"
+#include "sim/devices/InterruptedWrite.h"
 #include "sim/devices/LpcPartCatalog.h"
 
 namespace sim {
@@ -46,15 +47,16 @@ struct LpcPartCounters {
   std::uint64_t reads = 0;   // byte cycles
   std::uint64_t writes = 0;  // byte cycles that reached the part
   std::uint64_t id_entries = 0;
-  std::uint64_t sector_erases = 0;  // JEDEC 30h
-  std::uint64_t block_erases = 0;   // JEDEC 50h, firmware hub 20h/D0h
+  std::uint64_t sector_erases = 0;  // JEDEC 4 KiB sector erases
+  std::uint64_t block_erases = 0;   // 64 KiB block erases (JEDEC, firmware hub 20h/D0h)
+  std::uint64_t erased_bytes = 0;
   std::uint64_t bytes_programmed = 0;
   Nanos busy_time = 0;  // sum of the program and erase times started
 };
 
 // One change to the array, for write audits.
 struct LpcArrayChange {
-  enum class Kind { Erase, Program, InterruptedErase };
+  enum class Kind { Erase, Program, Interrupted };  // Interrupted: power lost while busy
   Kind kind = Kind::Erase;
   Nanos time = 0;
   std::uint32_t offset = 0;  // in the part
@@ -89,8 +91,11 @@ class LpcFlashPart : public MemHandler {
   // The value every lock register takes at power-on (01h or 00h: the protection choice).
   void set_power_on_lock(std::uint8_t value) { power_on_lock_ = value; }
   // Power-on: command mode, status, busy state and locks return to their power-on values. The
-  // array keeps its contents, except that an erase cut short leaves its unit reading 00h.
+  // array keeps its contents, except that a program or erase cut short is left half done: each bit
+  // it was changing reads its old or its new value.
   void power_on();
+  // Seeds the choice of which bits an interrupted operation left old or new.
+  void set_interruption_seed(std::uint64_t seed) { interrupted_.set_seed(seed); }
 
   // --- test face ---------------------------------------------------------------------------------
   const LpcPartInfo& info() const { return info_; }
@@ -156,10 +161,8 @@ class LpcFlashPart : public MemHandler {
   bool stuck_armed_ = false;
   std::uint64_t operations_started_ = 0;
   std::uint64_t stuck_from_ = 0;
-  // The erase in progress, so that a power cut can leave it half done.
-  bool erase_in_progress_ = false;
-  std::uint32_t erase_offset_ = 0;
-  std::uint32_t erase_length_ = 0;
+  // The program or erase started last, so that a power cut can leave it half done.
+  InterruptedWrite interrupted_;
 };
 
 }  // namespace sim

@@ -33,6 +33,10 @@ struct LpcPartInfo {
   Nanos sector_erase_time;  // JEDEC 4 KiB sector erase (30h)
   Nanos block_erase_time;   // 64 KiB block erase (JEDEC 50h, firmware hub 20h/D0h)
   Nanos program_time;       // one byte
+  // JEDEC parts: the last erase cycle's command byte that erases a 4 KiB sector, and the one that
+  // erases a 64 KiB block.
+  std::uint8_t sector_erase_command = 0x30;
+  std::uint8_t block_erase_command = 0x50;
 };
 
 constexpr std::size_t kLpcPartCount = 7;

@@ -72,7 +72,17 @@ SpiFlashPart::SpiFlashPart(SpiPartTraits traits)
   power_on();
 }
 
-void SpiFlashPart::power_on() {
+void SpiFlashPart::power_on(Nanos lost_at) {
+  if (lost_at < busy_until_ && in_flight_ == InFlight::Array && interrupted_.pending()) {
+    std::uint32_t offset = interrupted_.offset(), length = interrupted_.length();
+    interrupted_.tear(array_);
+    if (observer_) observer_({SpiArrayChange::Kind::Interrupted, lost_at, offset, length});
+  } else if (lost_at < busy_until_ && in_flight_ == InFlight::Status) {
+    // A non-volatile status write cut short: each bit kept its old value or took the new one.
+    stored_status_ = interrupted_.mix(status_before_, stored_status_);
+  }
+  in_flight_ = InFlight::None;
+  interrupted_.forget();
   wel_ = false;
   wel_clear_pending_ = false;
   ewsr_armed_ = false;
@@ -147,6 +157,7 @@ std::uint8_t SpiFlashPart::status_at(Nanos at) const {
     // SPRL stored in bit 7; WPP (bit 4) reads 1 with the WP# pin deasserted.
     return static_cast<std::uint8_t>(s | (stored_status_ & 0x80) | 0x10 | swp);
   }
+  if (traits_.scheme == SpiStatusScheme::None) return s;
   return static_cast<std::uint8_t>(s | (stored_status_ & traits_.status_writable));
 }
 
@@ -216,6 +227,10 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
     return;
   }
   bool has_address = out_len >= 4;
+  if (!traits_.needs_write_enable && (op == kWren || op == kWrdi)) {
+    refuse(SpiRefusal::UnknownOpcode);  // a part without a write-enable latch
+    return;
+  }
   switch (op) {
     case kWren:
       wel_ = true;
@@ -225,10 +240,13 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       wel_ = false;
       return;
     case kEwsr:
-      if (traits_.status_write_enable == SpiStatusWriteEnable::Wren) break;
+      if (traits_.status_write_enable == SpiStatusWriteEnable::Wren ||
+          traits_.scheme == SpiStatusScheme::None)
+        break;
       ewsr_armed_ = true;
       return;
     case kWrsr:
+      if (traits_.scheme == SpiStatusScheme::None) break;
       write_status(at, out + 1, out_len - 1, ewsr_armed);
       return;
     case kRead:
@@ -285,6 +303,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
     std::uint8_t& lock = locks_[a / traits_.sector_size];
     counters_.lock_writes++;
     if ((lock & 0x02) == 0) lock = out[4] & 0x03;  // lock-down holds until power-off
+    in_flight_ = InFlight::None;                   // lock registers are volatile anyway
     start_busy(at, traits_.lock_write);
     return;
   }
@@ -341,6 +360,8 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
   }
   std::uint8_t v = data[0];
   counters_.status_writes++;
+  in_flight_ = InFlight::Status;
+  status_before_ = stored_status_;
   if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
     // Bits 5:2 are not stored: 1111 protects every sector, 0000 unprotects every sector, and only
     // while the sector protection registers are not locked (SPRL clear).
@@ -358,8 +379,13 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
   start_busy(at, traits_.status_write);
 }
 
+void SpiFlashPart::begin_array_write(std::uint32_t offset, std::uint32_t length) {
+  in_flight_ = InFlight::Array;
+  interrupted_.begin(array_, offset, length);
+}
+
 void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* data, std::size_t len) {
-  if (!wel_) {
+  if (traits_.needs_write_enable && !wel_) {
     refuse(SpiRefusal::NoWriteEnable);
     return;
   }
@@ -367,6 +393,7 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
   if (!traits_.page_program) {
     // One byte per 02h; further data bytes are ignored.
     if (!check_target(address, 1)) return;
+    begin_array_write(address, 1);
     array_[address] &= data[0];
     if (observer_) observer_({SpiArrayChange::Kind::Program, at, address, 1});
     counters_.programs++;
@@ -379,6 +406,7 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
   // Addresses wrap inside the 256-byte page; of more than 256 bytes only the last 256 count.
   std::size_t skip = len > kPageSize ? len - kPageSize : 0;
   std::size_t n = len - skip;
+  begin_array_write(page, kPageSize);
   for (std::size_t i = 0; i < n; i++) {
     std::uint32_t column = (address + static_cast<std::uint32_t>(skip + i)) & (kPageSize - 1);
     array_[page | column] &= data[skip + i];
@@ -396,13 +424,14 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
 }
 
 void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t address) {
-  if (!wel_) {
+  if (traits_.needs_write_enable && !wel_) {
     refuse(SpiRefusal::NoWriteEnable);
     return;
   }
   std::uint32_t size = std::min(command.size, traits_.size);
   std::uint32_t base = (address % traits_.size) & ~(size - 1);
   if (!check_target(base, size)) return;
+  begin_array_write(base, size);
   std::fill(array_.begin() + base, array_.begin() + base + size, 0xFF);
   if (observer_) observer_({SpiArrayChange::Kind::Erase, at, base, size});
   counters_.erases++;

@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "sim/Bus.h"
+#include "sim/devices/InterruptedWrite.h"
 
 namespace sim {
 
 enum class SpiStatusScheme : std::uint8_t {
   BlockProtectBits,  // BP field in the status register protects a top fraction of the array
   AtmelGlobal,       // status writes of 1111/0000 in bits 5:2 set/clear every sector protection
+  None,              // no writable status bits and no protection (WRSR is not a command)
 };
 
 enum class SpiStatusWriteEnable : std::uint8_t {
@@ -52,7 +54,8 @@ struct SpiPartTraits {
   bool power_on_sectors_protected = false;  // Atmel: every sector protection register set at power-up
   std::uint32_t sector_size = 0x10000;      // Atmel sector protection / lock register granularity
 
-  bool page_program = true;  // false: 02h programs exactly one byte (SST 25 series)
+  bool needs_write_enable = true;  // false: programs and erases run without WREN (no WEL at all)
+  bool page_program = true;        // false: 02h programs exactly one byte (SST 25 series)
   std::vector<SpiEraseCommand> erases;
   Nanos program_first_byte = 0;
   Nanos program_next_byte = 0;
@@ -79,7 +82,7 @@ const char* refusal_name(SpiRefusal r);
 
 // One change to the array, for write audits.
 struct SpiArrayChange {
-  enum class Kind { Erase, Program };
+  enum class Kind { Erase, Program, Interrupted };  // Interrupted: power lost while busy
   Kind kind = Kind::Erase;
   Nanos time = 0;
   std::uint32_t offset = 0;  // in the part
@@ -137,8 +140,12 @@ class SpiFlashPart {
   bool sector_protected(std::uint32_t address) const;
   // True when a program or erase of [address, address + length) would be refused for protection.
   bool range_protected(std::uint32_t address, std::uint32_t length) const;
-  // Power lost and restored: the array and non-volatile status bits stay, the rest resets.
-  void power_on();
+  // Power lost at `lost_at` (by default after everything finished) and restored: the array and non-volatile
+  // status bits stay, the rest resets. An erase, program or status write still running at `lost_at` is left
+  // half done.
+  void power_on(Nanos lost_at = kForever);
+  // Seeds the choice of which bits an interrupted operation left old or new.
+  void set_interruption_seed(std::uint64_t seed) { interrupted_.set_seed(seed); }
   // Called for every change to the array (an accepted program or erase).
   void set_change_observer(std::function<void(const SpiArrayChange&)> observer) {
     observer_ = std::move(observer);
@@ -160,6 +167,7 @@ class SpiFlashPart {
   void write_status(Nanos at, const std::uint8_t* data, std::size_t len, bool ewsr_armed);
   void program(Nanos at, std::uint32_t address, const std::uint8_t* data, std::size_t len);
   void erase(Nanos at, const SpiEraseCommand& command, std::uint32_t address);
+  void begin_array_write(std::uint32_t offset, std::uint32_t length);
   void read_id(const std::vector<std::uint8_t>& id, std::size_t skip, std::uint8_t* in,
                std::size_t in_len) const;
 
@@ -174,6 +182,10 @@ class SpiFlashPart {
   Nanos busy_until_ = 0;
   SpiPartCounters counters_;
   bool stuck_busy_ = false;
+  // The last program, erase or status write, so that a power cut can leave it half done.
+  enum class InFlight { None, Array, Status } in_flight_ = InFlight::None;
+  InterruptedWrite interrupted_;
+  std::uint8_t status_before_ = 0;
   std::function<void(const SpiArrayChange&)> observer_;
 };
 

@@ -63,8 +63,10 @@ const std::vector<SpiEraseCommand> kWinbondErases = {
     {0x52, 32 * KiB, 500 * ms },
     {0xD8, 64 * KiB, 1000 * ms}
 };
+// The MX25L3205A erases the whole 64 KiB sector around the address with 20h (its later D version,
+// same ID, erases 4 KiB: a variant).
 const std::vector<SpiEraseCommand> kMx3205Erases = {
-    {0x20, 4 * KiB,  100 * ms },
+    {0x20, 64 * KiB, 1000 * ms},
     {0xD8, 64 * KiB, 1000 * ms}
 };
 const std::vector<SpiEraseCommand> kMxErases = {
@@ -159,8 +161,8 @@ SpiPartTraits m25pe80() {
   return s;
 }
 
-// PMC Pm25LV040: D7h erases 4 KiB; ABh answers 9D 7E without dummy bytes (the module's probe
-// sends none).
+// PMC Pm25LV040: D7h erases 4 KiB; ABh is the standard RES, which answers 9D 7E only after three
+// dummy bytes (the module's probe sends none; an answer without them is a variant).
 SpiPartTraits pm25lv040() {
   SpiPartTraits s =
       generic_part("PMC", "25LV040", 512 * KiB,
@@ -169,7 +171,6 @@ SpiPartTraits pm25lv040() {
   },
                    0, {0x1C, 0x9C, 4}, {{0xD7, 4 * KiB, 100 * ms}, {0xD8, 64 * KiB, 1000 * ms}});
   s.res_id = {0x9D, 0x7E};
-  s.res_dummy_bytes = 0;
   return s;
 }
 
@@ -186,12 +187,14 @@ std::vector<SpiPartTraits> build_catalog() {
       generic_part("EON", "25F16", 2 * MiB, {0x1C, 0x31, 0x15}, 0x14, plain_2m, kEonErases),
       generic_part("EON", "25F32", 4 * MiB, {0x1C, 0x31, 0x16}, 0x15, plain_4m, kEonErases),
       generic_part("Winbond", "25X32", 4 * MiB, {0xEF, 0x30, 0x16}, 0x15, winbond_x32, kWinbondErases),
-      // No public source for a device code 40h part; modelled on the 25LF040A with that code.
+      // No known part answers device code 40h; modelled on the 25LF040A with that code.
       sst_part("25LF040", 512 * KiB, {}, 0x40, {0x0C, 0x8C, 3}, W::Ewsr, true),
       sst_part("25LF040A", 512 * KiB, {}, 0x44, {0x0C, 0x8C, 3}, W::Ewsr, true),
       sst_part("25LF080A", 1 * MiB, {}, 0x80, {0x1C, 0x9C, 5}, W::EwsrOrWren, true),
       sst_part("25VF080B", 1 * MiB, {0xBF, 0x25, 0x8E}, 0x8E, {0x3C, 0xBC, 5}, W::EwsrOrWren, false),
       sst_part("25VF016B", 2 * MiB, {0xBF, 0x25, 0x41}, 0x41, {0x3C, 0xBC, 6}, W::EwsrOrWren, false),
+      // The AT25DF041A the name points to; the row's parameters (no write enable, no status
+      // commands) describe the AT26DF041, which answers the same two ID bytes: a variant.
       atmel_part("25DF041", 512 * KiB, {0x1F, 0x44, 0x01}),
       atmel_part("25DF081A", 1 * MiB, {0x1F, 0x45, 0x01}),
       atmel_part("26DF161", 2 * MiB, {0x1F, 0x46, 0x00}),
@@ -223,29 +226,6 @@ const SpiPartTraits* find_spi_part(const std::string& name) {
     if (lower(s.name) == wanted || lower(s.vendor + " " + s.name) == wanted) return &s;
   }
   return nullptr;
-}
-
-bool apply_spi_quirk(SpiPartTraits& traits, const std::string& quirk) {
-  if (quirk == "64k-sector-erase") {
-    for (SpiEraseCommand& e : traits.erases) {
-      if (e.opcode == 0x20) {
-        e.size = 64 * KiB;
-        e.busy = 1000 * ms;
-      }
-    }
-    return true;
-  }
-  if (quirk == "lock-opcode-00") {
-    // The lock registers answer opcode 00h, the per-block command the module's table sends.
-    if (!traits.has_lock_registers) return false;
-    traits.lock_write_opcode = 0x00;
-    return true;
-  }
-  if (quirk == "res-dummy-bytes") {
-    traits.res_dummy_bytes = 3;
-    return true;
-  }
-  return false;
 }
 
 }  // namespace sim

@@ -193,7 +193,9 @@ TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
   }
   Result list = run("--list-parts");
   EXPECT_EQ(list.exit_code, 0);
-  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1 + 21 + 7);
+  // A header, a line per row of both tables, per variant (5) and per note (2).
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1 + 21 + 7 + 5 + 2);
+  EXPECT_NE(list.out.find("--variant 25L3205D"), std::string::npos) << list.out;
 }
 
 TEST_F(RecoverySim, AShortCapsuleIsHandedToTheModuleWhichRefusesIt) {
@@ -271,10 +273,13 @@ TEST_F(RecoverySim, LpcPartsAndTheirDecode) {
   EXPECT_EQ(fwh["flash"]["changed"], 0);
 }
 
-TEST_F(RecoverySim, AQuirkThatLosesDataFailsVerification) {
-  Result r = run("--part 'Mxic 25L3205A' --initial-protection cleared --quirk 64k-sector-erase");
+TEST_F(RecoverySim, APartThatErasesMoreThanAChunkFailsVerificationAndSaysWhy) {
+  Result r = run("--part 'Mxic 25L3205A' --initial-protection cleared");
   EXPECT_EQ(r.exit_code, 1) << r.out;
   EXPECT_NE(r.out.find("differ from the expectation"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("erased 64 KiB per erase command"), std::string::npos) << r.out;
+  Result d = run("--part 'Mxic 25L3205A' --initial-protection cleared --variant 25L3205D --quiet");
+  EXPECT_EQ(d.exit_code, 0) << d.out;
 }
 
 TEST_F(RecoverySim, TraceWritesOneAccessPerLine) {

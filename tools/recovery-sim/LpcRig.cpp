@@ -22,7 +22,7 @@ class LpcRig : public FlashRig {
     c.decode = o.decode == "top" ? sim::LpcDecode::TopOnly : sim::LpcDecode::Aliased;
     c.protection =
         o.initial_protection == "cleared" ? sim::LpcProtection::Cleared : sim::LpcProtection::PowerOn;
-    c.quirks = o.quirks;
+    c.variant = o.variant;
     for (const auto& f : o.faults) {
       c.stuck_busy = c.stuck_busy || f.kind == FaultKind::ChipStuckBusy;
       if (f.kind == FaultKind::SpiCycleError) {
@@ -62,10 +62,12 @@ class LpcRig : public FlashRig {
   std::map<std::string, std::uint64_t> work() const override {
     const auto& c = part_->counters();
     return {
-        {"sector_erases",    c.sector_erases   },
-        {"block_erases",     c.block_erases    },
-        {"programmed_bytes", c.bytes_programmed},
-        {"part_busy_us",     c.busy_time / 1000}
+        {"erases",           c.sector_erases + c.block_erases},
+        {"erased_bytes",     c.erased_bytes                  },
+        {"sector_erases",    c.sector_erases                 },
+        {"block_erases",     c.block_erases                  },
+        {"programmed_bytes", c.bytes_programmed              },
+        {"part_busy_us",     c.busy_time / 1000              }
     };
   }
 

@@ -52,7 +52,7 @@ struct Options {
   std::uint64_t trace_limit = 5'000'000;
   std::optional<std::string> beeps_wav;
   std::string initial_protection = "power-on";  // or "cleared"
-  std::vector<std::string> quirks;
+  std::string variant;             // a named variant of the part (--list-parts); empty: the row's part
   std::string decode = "aliased";  // LPC parts smaller than the window: aliased|top
   std::vector<Fault> faults;
   bool quiet = false;

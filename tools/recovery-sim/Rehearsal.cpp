@@ -166,7 +166,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
 
   RehearsalResult result;
   Report& r = result.report;
-  r.configured_part = part.label();
+  r.configured_part = part.label() + (options.variant.empty() ? "" : ", variant " + options.variant);
   r.bus = part.bus == Bus::Spi ? "spi" : "lpc";
   r.outcome = outcome;
   r.engine = engine->name();

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "tools/recovery-sim/Diagnosis.h"
+
 namespace rsim {
 
 std::string hex(std::uint64_t v, int digits) {
@@ -134,10 +136,8 @@ std::string Report::summary() const {
       }
     }
   }
-  if (outcome.kind == sim::OutcomeKind::FinalSpin && !flash.verified()) {
-    o << "\n            the module finished, but the flash refused "
-      << (refusals ? "the operations counted above" : "nothing it could report: see the trace");
-  }
+  std::string why = explain_wrong_flash(*this);
+  if (!why.empty()) o << "\n            " << why;
   o << "\ntime        " << seconds(simulated_ns) << " on hardware (simulated), " << accesses << " accesses, "
     << static_cast<std::uint64_t>(host_ms + 0.5) << " ms host time\n";
   o << "result      " << (success() ? "SUCCESS" : "FAILED") << "\n";

@@ -20,7 +20,7 @@ class SpiRig : public FlashRig {
   SpiRig(sim::Machine& machine, const PartEntry& part, const Options& o) {
     sim::SpiSetupConfig c;
     c.part = part.name;
-    c.quirks = o.quirks;
+    c.variant = o.variant;
     c.components = o.components;
     c.descriptor = o.descriptor;
     c.descriptor_config.flmstr1 = o.flmstr1.value_or(kDefaultFlmstr1);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/devices/PartVariants.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/Rehearsal.h"
 
@@ -17,14 +18,34 @@ struct Mode {
   Options options;
 };
 
+// Every row of both tables, each followed by its named variants.
+struct Row {
+  PartEntry part;
+  std::string variant;
+  std::string label() const { return part.label() + (variant.empty() ? "" : " (variant " + variant + ")"); }
+};
+
+std::vector<Row> rows() {
+  std::vector<Row> v;
+  for (const auto& part : all_parts()) {
+    v.push_back({part, ""});
+    for (const sim::PartVariant* variant : sim::variants_of(part.name)) {
+      v.push_back({part, std::string(variant->name)});
+    }
+  }
+  return v;
+}
+
 // SPI: software sequencing (no descriptor) and hardware sequencing (valid descriptor);
 // LPC: each decode of a part smaller than the window.
-std::vector<Mode> modes_for(const PartEntry& part, const Options& engine) {
+std::vector<Mode> modes_for(const Row& row, const Options& engine) {
+  const PartEntry& part = row.part;
   Options base;
   base.engine = engine.engine;
   base.image = engine.image;
   base.image_base = engine.image_base;
   base.part = part.label();
+  base.variant = row.variant;
   std::vector<Mode> modes;
   if (part.bus == Bus::Spi) {
     Mode sw{"software sequencing", base};
@@ -80,11 +101,19 @@ std::string seconds(double s) {
 void print_compatibility_matrix(std::ostream& out, const Options& engine) {
   out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
   out << "|---|---|---|---|---|\n";
-  for (const auto& part : all_parts()) {
-    for (const auto& mode : modes_for(part, engine)) {
-      out << "| " << part.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
+  for (const Row& row : rows()) {
+    for (const auto& mode : modes_for(row, engine)) {
+      out << "| " << row.label() << " | " << (row.part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
           << " | " << verdict(run(mode.options, "power-on")) << " | " << verdict(run(mode.options, "cleared"))
           << " |\n";
+    }
+  }
+  out << "\n";
+  for (const auto& part : all_parts()) {
+    std::string_view note = sim::part_note(part.name);
+    if (!note.empty()) out << "- " << part.label() << ": " << note << "\n";
+    for (const sim::PartVariant* v : sim::variants_of(part.name)) {
+      out << "- " << part.label() << ", variant " << v->name << ": " << v->differs << "\n";
     }
   }
 }
@@ -92,8 +121,9 @@ void print_compatibility_matrix(std::ostream& out, const Options& engine) {
 void print_duration_estimates(std::ostream& out, const Options& engine) {
   out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
   out << "|---|---|---|---|---|---|---|\n";
-  for (const auto& part : all_parts()) {
-    for (const auto& mode : modes_for(part, engine)) {
+  for (const Row& row : rows()) {
+    const PartEntry& part = row.part;
+    for (const auto& mode : modes_for(row, engine)) {
       if (part.bus == Bus::Lpc && mode.options.decode == "top") {
         continue;  // the decode does not change the work on the parts that complete
       }
@@ -103,7 +133,7 @@ void print_duration_estimates(std::ostream& out, const Options& engine) {
       double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
       char ratio[32];
       std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
-      out << "| " << part.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
+      out << "| " << row.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
           << " | " << seconds(total) << " | " << seconds(busy) << " | " << (busy > 0 ? ratio : "-") << " | "
           << (r.success() ? "verified" : r.outcome.to_string()) << " |\n";
     }

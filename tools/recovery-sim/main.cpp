@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "sim/devices/PartVariants.h"
 #include "tools/recovery-sim/BeepsWav.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/Rehearsal.h"
@@ -34,7 +35,19 @@ void list_parts() {
   for (const auto& p : rsim::all_parts()) {
     std::printf("%-4s %-24s 0x%08X %u KiB\n", p.bus == rsim::Bus::Spi ? "spi" : "lpc", p.label().c_str(),
                 p.id, p.size / 1024);
+    std::string_view note = sim::part_note(p.name);
+    if (!note.empty()) std::printf("%-29s note: %.*s\n", "", static_cast<int>(note.size()), note.data());
+    for (const sim::PartVariant* v : sim::variants_of(p.name)) {
+      std::printf("%-29s --variant %.*s: %.*s\n", "", static_cast<int>(v->name.size()), v->name.data(),
+                  static_cast<int>(v->differs.size()), v->differs.data());
+    }
   }
+}
+
+// --quirk, the earlier name of --variant, still accepted. Two of its names asked for what is now
+// the named parts' default behaviour.
+std::string variant_from_quirk(const std::string& quirk) {
+  return quirk == "64k-sector-erase" || quirk == "res-dummy-bytes" ? "" : quirk;
 }
 
 class ProgressBar {
@@ -100,7 +113,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--beeps-wav", o.beeps_wav, "write the beeps as a WAV file");
   app.add_option("--initial-protection", o.initial_protection, "power-on or cleared")->capture_default_str();
-  app.add_option("--quirk", o.quirks, "documented part quirk (repeatable), e.g. 64k-sector-erase");
+  std::string quirk;
+  app.add_option("--variant", o.variant, "a named variant of the part (listed by --list-parts)");
+  app.add_option("--quirk", quirk)->group("");  // hidden: the earlier name of --variant
   app.add_option("--decode", o.decode, "LPC parts smaller than the window: aliased or top")
       ->capture_default_str();
   app.add_option(
@@ -151,6 +166,7 @@ int main(int argc, char** argv) {
       throw std::invalid_argument("--descriptor takes valid or none, not '" + descriptor + "'");
     }
     o.descriptor = descriptor == "valid";
+    if (!quirk.empty() && o.variant.empty()) o.variant = variant_from_quirk(quirk);
     o.cmos_6e = static_cast<std::uint8_t>(parse_hex("--cmos-6e", cmos, 0xFF));
     if (!flmstr1.empty()) o.flmstr1 = parse_hex("--flmstr1", flmstr1, 0xFFFFFFFF);
     if (!bfpr.empty()) o.bfpr = parse_hex("--bfpr", bfpr, 0xFFFFFFFF);
