@@ -75,7 +75,7 @@ std::uint32_t chunks_started(const std::vector<std::uint8_t>& codes) {
 
 }  // namespace
 
-RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
+RehearsalResult rehearse(const Options& options, const ProgressFn& progress, sim::TraceSink* observer) {
   const PartEntry part = resolve_part(options.part);
   if (options.components != 1 && options.components != 2) {
     throw std::invalid_argument("--components takes 1 or 2");
@@ -125,6 +125,9 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     }
   }
 
+  if (observer != nullptr && options.trace) {
+    throw std::invalid_argument("a rehearsal takes a trace file or an observer, not both");
+  }
   std::unique_ptr<TraceFile> trace;
   if (options.trace) {
     try {
@@ -133,6 +136,8 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
       throw std::invalid_argument(e.what());
     }
     machine.platform().set_trace(trace.get());
+  } else if (observer != nullptr) {
+    machine.platform().set_trace(observer);
   }
   if (progress) {
     machine.post().on_write = [&](std::uint8_t) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "sim/Platform.h"
 #include "tools/recovery-sim/Options.h"
 #include "tools/recovery-sim/Report.h"
 
@@ -20,7 +21,9 @@ struct RehearsalResult {
 using ProgressFn = std::function<void(std::uint32_t chunks, std::uint32_t address)>;
 
 // Throws std::invalid_argument for bad options (unknown part, unreadable file, ...), with a
-// message fit to show the user as one line.
-RehearsalResult rehearse(const Options& options, const ProgressFn& progress = {});
+// message fit to show the user as one line. `observer`, when given, sees every hardware access of
+// the run (a rehearsal takes it or options.trace, not both).
+RehearsalResult rehearse(const Options& options, const ProgressFn& progress = {},
+                         sim::TraceSink* observer = nullptr);
 
 }  // namespace rsim
