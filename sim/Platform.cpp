@@ -135,7 +135,7 @@ void Platform::arm_limits() {
   time_limit_ = run_start_ + limits_.max_time;
 }
 
-void Platform::account_slowly(const Access& a) {
+void Platform::account_slowly(Access a) {
   if (trace_ != nullptr) {
     trace_->record(a);
   }

@@ -107,21 +107,25 @@ class Platform {
     account(Space::Io, true, w, port, value, slot.handler, slot.cost);
   }
   std::uint32_t mem_read(std::uint32_t address, Width w) {
-    const Span span = decode(address);
+    const Span& span = decode(address);
+    MemHandler* handler = span.handler;
+    Nanos cost = span.cost;
     std::uint32_t value = all_ones(w);
-    if (span.handler != nullptr) {
-      value &= span.handler->mem_read(address, w);
+    if (handler != nullptr) {
+      value &= handler->mem_read(address, w);
     }
-    account(Space::Mem, false, w, address, value, span.handler, span.cost);
+    account(Space::Mem, false, w, address, value, handler, cost);
     return value;
   }
   void mem_write(std::uint32_t address, Width w, std::uint32_t value) {
-    const Span span = decode(address);
+    const Span& span = decode(address);
+    MemHandler* handler = span.handler;
+    Nanos cost = span.cost;
     value &= all_ones(w);
-    if (span.handler != nullptr) {
-      span.handler->mem_write(address, w, value);
+    if (handler != nullptr) {
+      handler->mem_write(address, w, value);
     }
-    account(Space::Mem, true, w, address, value, span.handler, span.cost);
+    account(Space::Mem, true, w, address, value, handler, cost);
   }
   void cpu_pause();
 
@@ -187,7 +191,7 @@ class Platform {
       account_slowly(Access{index, start, space, write, w, address, value});
     }
   }
-  void account_slowly(const Access& a);
+  [[gnu::noinline]] void account_slowly(Access a);
   // Recomputes when account() must leave its fast path (tracing, power cut, limits).
   void arm_limits();
   // Samples a window of accesses now and then; true when the module has been repeating the same
