@@ -232,6 +232,10 @@ void SpiHostController::mem_write(std::uint32_t address, Width w, std::uint32_t 
   if (bytes > 1) write_byte(offset + 1, static_cast<std::uint8_t>(value >> 8), running, effects);
   if (bytes > 2) write_byte(offset + 2, static_cast<std::uint8_t>(value >> 16), running, effects);
   if (bytes > 3) write_byte(offset + 3, static_cast<std::uint8_t>(value >> 24), running, effects);
+  if (effects.fdod || effects.sw_go || effects.hw_go) act_on(effects);
+}
+
+void SpiHostController::act_on(WriteEffects effects) {
   if (effects.fdod) show_fdod();
   // The start bit acts after every byte of the same access has landed.
   if (effects.sw_go) start_software_cycle();

@@ -95,6 +95,8 @@ class SpiHostController : public MemHandler {
     bool sw_go = false, hw_go = false, fdod = false;
   };
   void write_byte(std::uint32_t offset, std::uint8_t value, bool running, WriteEffects& effects);
+  // What a write set off once all its bytes have landed: FDOD follows FDOC, cycles start.
+  [[gnu::noinline]] void act_on(WriteEffects effects);
   void put32(std::uint32_t offset, std::uint32_t value);
   // Keep the register image equal to what a read returns.
   void show_busy();
