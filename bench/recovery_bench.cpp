@@ -73,6 +73,8 @@ void recovery(benchmark::State& state, const std::function<void(sim::Machine&)>&
   }
   state.counters["accesses"] = benchmark::Counter(accesses, benchmark::Counter::kAvgIterations);
   state.counters["accesses_per_s"] = benchmark::Counter(accesses, benchmark::Counter::kIsRate);
+  state.counters["ns_per_access"] =
+      benchmark::Counter(accesses / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["simulated_s"] = benchmark::Counter(simulated, benchmark::Counter::kAvgIterations);
   // Simulated seconds per host second: how many times faster than the hardware.
   state.counters["speedup"] = benchmark::Counter(simulated, benchmark::Counter::kIsRate);

@@ -11,9 +11,7 @@ using Nanos = std::uint64_t;
 
 enum class Width : std::uint8_t { Byte = 1, Word = 2, Dword = 4 };
 
-constexpr std::uint32_t all_ones(Width w) {
-  return w == Width::Byte ? 0xFFu : w == Width::Word ? 0xFFFFu : 0xFFFFFFFFu;
-}
+constexpr std::uint32_t all_ones(Width w) { return 0xFFFFFFFFu >> (32 - 8 * static_cast<unsigned>(w)); }
 
 // A device's face on the I/O port bus. `port` is the first port of the access.
 class IoHandler {

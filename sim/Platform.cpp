@@ -34,7 +34,7 @@ void BoundedTrace::record(const Access& a) {
   }
 }
 
-Platform::Platform() = default;
+Platform::Platform() { resolve_spans(); }
 Platform::~Platform() = default;
 
 void Platform::map_io(std::uint16_t first, std::uint32_t count, IoHandler* handler, Nanos cost) {
@@ -50,37 +50,58 @@ void Platform::unmap_io(std::uint16_t first, std::uint32_t count) {
 }
 
 int Platform::map_mem(std::uint32_t base, std::uint64_t size, MemHandler* handler, Nanos cost) {
-  last_region_ = nullptr;
   regions_.push_back(MemRegion{base, size, handler, cost, true});
+  resolve_spans();
   return static_cast<int>(regions_.size() - 1);
 }
 
 void Platform::move_mem(int id, std::uint32_t base) {
-  last_region_ = nullptr;
   regions_.at(static_cast<std::size_t>(id)).base = base;
+  resolve_spans();
 }
 
 void Platform::unmap_mem(int id) {
-  last_region_ = nullptr;
   regions_.at(static_cast<std::size_t>(id)).mapped = false;
+  resolve_spans();
 }
 
-Platform::MemRegion* Platform::search_region(std::uint32_t address) {
-  // Later mappings take precedence, so a device can overlay part of a wider window. Only a region
-  // that no later region overlaps is cached, so a cache hit never hides an overlay; mapping,
-  // moving or unmapping any region clears the cache.
-  for (auto it = regions_.rbegin(); it != regions_.rend(); ++it) {
-    if (it->mapped && address >= it->base && std::uint64_t{address} - it->base < it->size) {
-      bool overlaid = false;
-      for (auto above = regions_.rbegin(); above != it; ++above) {
-        overlaid = overlaid || (above->mapped && above->base < it->base + it->size &&
-                                std::uint64_t{above->base} + above->size > it->base);
-      }
-      last_region_ = overlaid ? nullptr : &*it;
-      return &*it;
+void Platform::resolve_spans() {
+  // Every region edge starts a piece; each piece belongs to the latest mapping that covers it
+  // (a device can overlay part of a wider window), and neighbouring pieces of one mapping merge.
+  constexpr std::uint64_t kTop = std::uint64_t{1} << 32;
+  std::vector<std::uint64_t> edges{0, kTop};
+  for (const MemRegion& r : regions_) {
+    if (r.mapped) {
+      edges.push_back(r.base);
+      edges.push_back(std::min(kTop, r.base + r.size));
     }
   }
-  return nullptr;
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+  spans_.clear();
+  for (std::size_t i = 0; i + 1 < edges.size(); i++) {
+    const MemRegion* owner = nullptr;
+    for (auto it = regions_.rbegin(); it != regions_.rend() && owner == nullptr; ++it) {
+      if (it->mapped && edges[i] >= it->base && edges[i] - it->base < it->size) owner = &*it;
+    }
+    MemHandler* handler = owner != nullptr ? owner->handler : nullptr;
+    Nanos cost = owner != nullptr ? owner->cost : 0;
+    auto last = static_cast<std::uint32_t>(edges[i + 1] - 1);
+    if (!spans_.empty() && spans_.back().handler == handler && spans_.back().cost == cost) {
+      spans_.back().last = last - spans_.back().base;
+    } else {
+      spans_.push_back(Span{static_cast<std::uint32_t>(edges[i]), last - static_cast<std::uint32_t>(edges[i]),
+                            handler, cost});
+    }
+  }
+  last_span_ = &spans_.front();
+}
+
+const Platform::Span& Platform::search_span(std::uint32_t address) const {
+  // The spans are sorted and cover every address: the last one starting at or below it.
+  auto after = std::upper_bound(spans_.begin(), spans_.end(), address,
+                                [](std::uint32_t a, const Span& s) { return a < s.base; });
+  return *(after - 1);
 }
 
 bool Platform::stuck(const Access& a) {
@@ -109,24 +130,12 @@ bool Platform::stuck(const Access& a) {
 }
 
 void Platform::arm_limits() {
-  always_slow_ = trace_ != nullptr || limits_.power_cut_after != 0;
-  access_limit_ = std::min(run_start_accesses_ + limits_.max_accesses, next_sample_);
+  bool every_access = trace_ != nullptr || limits_.power_cut_after != 0;
+  access_limit_ = every_access ? 0 : std::min(run_start_accesses_ + limits_.max_accesses, next_sample_);
   time_limit_ = run_start_ + limits_.max_time;
 }
 
-void Platform::account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value,
-                       Nanos cost) {
-  accesses_++;
-  pauses_in_a_row_ = 0;
-  Nanos start = now_;
-  now_ += cost;
-  if (!(always_slow_ | (accesses_ >= access_limit_) | (now_ >= time_limit_))) {
-    return;
-  }
-  account_slowly(Access{accesses_, start, space, write, w, address, value});
-}
-
-void Platform::account_slowly(const Access& a) {
+void Platform::account_slowly(Access a) {
   if (trace_ != nullptr) {
     trace_->record(a);
   }
@@ -152,68 +161,12 @@ void Platform::check_limits(const Access& a, bool looping) {
   }
 }
 
-std::uint32_t Platform::io_read(std::uint16_t port, Width w) {
-  IoSlot& slot = io_[port];
-  std::uint32_t value;
-  Nanos cost;
-  if (slot.handler != nullptr) {
-    value = slot.handler->io_read(port, w) & all_ones(w);
-    cost = slot.cost;
-  } else {
-    value = all_ones(w);
-    cost = costs_.unclaimed;
-    unclaimed_++;
-  }
-  account(Space::Io, false, w, port, value, cost);
-  return value;
-}
-
-void Platform::io_write(std::uint16_t port, Width w, std::uint32_t value) {
-  IoSlot& slot = io_[port];
-  value &= all_ones(w);
-  Nanos cost;
-  if (slot.handler != nullptr) {
-    slot.handler->io_write(port, w, value);
-    cost = slot.cost;
-  } else {
-    cost = costs_.unclaimed;
-    unclaimed_++;
-  }
-  account(Space::Io, true, w, port, value, cost);
-}
-
-std::uint32_t Platform::mem_read(std::uint32_t address, Width w) {
-  MemRegion* r = find_region(address);
-  std::uint32_t value;
-  Nanos cost;
-  if (r != nullptr) {
-    value = r->handler->mem_read(address, w) & all_ones(w);
-    cost = r->cost;
-  } else {
-    value = all_ones(w);
-    cost = costs_.unclaimed;
-    unclaimed_++;
-  }
-  account(Space::Mem, false, w, address, value, cost);
-  return value;
-}
-
-void Platform::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
-  MemRegion* r = find_region(address);
-  value &= all_ones(w);
-  Nanos cost;
-  if (r != nullptr) {
-    r->handler->mem_write(address, w, value);
-    cost = r->cost;
-  } else {
-    cost = costs_.unclaimed;
-    unclaimed_++;
-  }
-  account(Space::Mem, true, w, address, value, cost);
-}
-
 void Platform::cpu_pause() {
   now_ += costs_.pause;
+  if (accesses_ != accesses_at_last_pause_) {  // a hardware access ends a run of pauses
+    accesses_at_last_pause_ = accesses_;
+    pauses_in_a_row_ = 0;
+  }
   if (++pauses_in_a_row_ >= limits_.spin_pauses) {
     Outcome o;
     o.kind = OutcomeKind::FinalSpin;
@@ -239,6 +192,7 @@ Outcome Platform::run(const std::function<EFI_STATUS()>& body) {
   same_since_valid_ = false;
   arm_limits();
   pauses_in_a_row_ = 0;
+  accesses_at_last_pause_ = accesses_;
   try {
     Outcome o;
     o.kind = OutcomeKind::Returned;

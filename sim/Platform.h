@@ -85,10 +85,48 @@ class Platform {
   AccessCosts& costs() { return costs_; }
 
   // --- the bus face (what the seam calls) -------------------------------------------------------
-  std::uint32_t io_read(std::uint16_t port, Width w);
-  void io_write(std::uint16_t port, Width w, std::uint32_t value);
-  std::uint32_t mem_read(std::uint32_t address, Width w);
-  void mem_write(std::uint32_t address, Width w, std::uint32_t value);
+  // Every access: decode, the device's handler, then the clock and the run's limits. Inline, so
+  // that an access costs a table lookup, the device and a few counters.
+  // The device and the cost are taken before the handler runs: a handler may change the map (a
+  // base register written through the configuration window).
+  std::uint32_t io_read(std::uint16_t port, Width w) {
+    const IoSlot slot = io_[port];
+    std::uint32_t value = all_ones(w);
+    if (slot.handler != nullptr) {
+      value &= slot.handler->io_read(port, w);
+    }
+    account(Space::Io, false, w, port, value, slot.handler, slot.cost);
+    return value;
+  }
+  void io_write(std::uint16_t port, Width w, std::uint32_t value) {
+    const IoSlot slot = io_[port];
+    value &= all_ones(w);
+    if (slot.handler != nullptr) {
+      slot.handler->io_write(port, w, value);
+    }
+    account(Space::Io, true, w, port, value, slot.handler, slot.cost);
+  }
+  std::uint32_t mem_read(std::uint32_t address, Width w) {
+    const Span& span = decode(address);
+    MemHandler* handler = span.handler;
+    Nanos cost = span.cost;
+    std::uint32_t value = all_ones(w);
+    if (handler != nullptr) {
+      value &= handler->mem_read(address, w);
+    }
+    account(Space::Mem, false, w, address, value, handler, cost);
+    return value;
+  }
+  void mem_write(std::uint32_t address, Width w, std::uint32_t value) {
+    const Span& span = decode(address);
+    MemHandler* handler = span.handler;
+    Nanos cost = span.cost;
+    value &= all_ones(w);
+    if (handler != nullptr) {
+      handler->mem_write(address, w, value);
+    }
+    account(Space::Mem, true, w, address, value, handler, cost);
+  }
   void cpu_pause();
 
   // --- clock -----------------------------------------------------------------------------------
@@ -126,27 +164,50 @@ class Platform {
     Nanos cost = 0;
     bool mapped = false;
   };
+  // The memory map resolved into disjoint spans that cover the whole 4 GiB, later mappings over
+  // earlier ones; a gap is a span without a handler.
+  struct Span {
+    std::uint32_t base = 0;
+    std::uint32_t last = 0;  // offset of the span's last byte from base
+    MemHandler* handler = nullptr;
+    Nanos cost = 0;
+  };
   struct IoSlot {
     IoHandler* handler = nullptr;
     Nanos cost = 0;
   };
 
-  void account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value, Nanos cost);
-  void account_slowly(const Access& a);
+  // Charges an access to the clock; an access nothing decodes costs the master-abort time.
+  void account(Space space, bool write, Width w, std::uint32_t address, std::uint32_t value,
+               const void* device, Nanos cost) {
+    if (device == nullptr) [[unlikely]] {
+      unclaimed_++;
+      cost = costs_.unclaimed;
+    }
+    std::uint64_t index = ++accesses_;
+    Nanos start = now_;
+    now_ += cost;
+    if (index >= access_limit_ || now_ >= time_limit_) [[unlikely]] {
+      account_slowly(Access{index, start, space, write, w, address, value});
+    }
+  }
+  [[gnu::noinline]] void account_slowly(Access a);
   // Recomputes when account() must leave its fast path (tracing, power cut, limits).
   void arm_limits();
   // Samples a window of accesses now and then; true when the module has been repeating the same
   // few accesses with the same values for longer than the stuck-loop time.
   bool stuck(const Access& a);
   void check_limits(const Access& a, bool looping);
-  MemRegion* find_region(std::uint32_t address) {
-    MemRegion* r = last_region_;
-    if (r != nullptr && address - r->base < r->size && address >= r->base) {
-      return r;  // the cached region is mapped, and nothing is mapped over it
+  // Accesses come in runs on one device, so the span of the previous access is tried first.
+  const Span& decode(std::uint32_t address) {
+    if (address - last_span_->base > last_span_->last) [[unlikely]] {
+      last_span_ = &search_span(address);
     }
-    return search_region(address);
+    return *last_span_;
   }
-  MemRegion* search_region(std::uint32_t address);
+  const Span& search_span(std::uint32_t address) const;
+  // Rebuilds spans_ from regions_ after a mapping changed.
+  void resolve_spans();
 
   std::array<IoSlot, 65536> io_{};
   std::vector<MemRegion> regions_;
@@ -156,6 +217,7 @@ class Platform {
   std::uint64_t accesses_ = 0;
   std::uint64_t unclaimed_ = 0;
   std::uint32_t pauses_in_a_row_ = 0;
+  std::uint64_t accesses_at_last_pause_ = 0;
   TraceSink* trace_ = nullptr;
   // Loop detection: every kSampleEvery accesses the next kSampleSize accesses are sampled. A loop
   // of up to kSampleSize accesses shows the same set of distinct accesses in every sample, whatever
@@ -166,11 +228,12 @@ class Platform {
   std::uint64_t next_sample_ = 0;
   bool same_since_valid_ = false;
   Nanos same_since_ = 0;
-  // Fast-path thresholds: the access count and the time at which account() must look closer.
+  // Fast-path thresholds: the access count and the time at which account() must look closer
+  // (an access limit of 0 sends every access there: tracing or a power cut to come).
   std::uint64_t access_limit_ = 0;
   Nanos time_limit_ = 0;
-  bool always_slow_ = false;
-  MemRegion* last_region_ = nullptr;
+  std::vector<Span> spans_;
+  const Span* last_span_ = nullptr;
 
   static inline Platform* current_ = nullptr;
   friend struct CurrentGuard;

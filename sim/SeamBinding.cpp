@@ -7,11 +7,14 @@
 #include "sim/Platform.h"
 
 namespace {
-sim::Platform& platform() {
+[[noreturn, gnu::noinline, gnu::cold]] void outside_a_run() {
+  std::fprintf(stderr, "hardware access outside a simulated run\n");
+  std::abort();
+}
+inline sim::Platform& platform() {
   sim::Platform* p = sim::Platform::current();
-  if (p == nullptr) {
-    std::fprintf(stderr, "hardware access outside a simulated run\n");
-    std::abort();
+  if (p == nullptr) [[unlikely]] {
+    outside_a_run();
   }
   return *p;
 }

@@ -20,6 +20,8 @@ target_link_libraries(reliability_support PUBLIC rehearsal sim recovery_module)
 set(RECOVERY_PROPERTY_TESTS ${RELIABILITY_DIR}/property_writable_window_test.cpp)
 add_executable(reliability_tests ${RELIABILITY_TESTS} ${RECOVERY_PROPERTY_TESTS} ${RELIABILITY_TEST_MAIN})
 target_link_libraries(reliability_tests PRIVATE reliability_support rapidcheck rapidcheck_gtest GTest::gtest)
+# Digests of whole recoveries recorded from an earlier build (reliability_trace_digest_test.cpp).
+target_compile_definitions(reliability_tests PRIVATE TRACE_DIGESTS_FILE="${RELIABILITY_DIR}/data/trace_digests.txt")
 gtest_discover_tests(reliability_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 600 LABELS reliability)
 
 # Properties of single routines (timer, detection): cheap, no whole recovery.

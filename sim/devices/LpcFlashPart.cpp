@@ -71,7 +71,7 @@ void LpcFlashPart::power_on() {
   reset_command_state();
 }
 
-LpcFlashPart::Space LpcFlashPart::locate(std::uint32_t address, std::uint32_t* offset) const {
+inline LpcFlashPart::Space LpcFlashPart::locate(std::uint32_t address, std::uint32_t* offset) const {
   if (address < kWindowBase) {
     return Space::None;
   }
@@ -90,20 +90,30 @@ LpcFlashPart::Space LpcFlashPart::locate(std::uint32_t address, std::uint32_t* o
 }
 
 std::uint32_t LpcFlashPart::mem_read(std::uint32_t address, Width w) {
-  std::uint32_t value = 0;
-  for (unsigned i = 0; i < static_cast<unsigned>(w); i++) {
-    value |= std::uint32_t{read_byte(address + i)} << (8 * i);
+  // Byte cycles, lowest address first (at most four: written out).
+  std::uint32_t value = read_byte(address);
+  if (w != Width::Byte) {
+    value |= std::uint32_t{read_byte(address + 1)} << 8;
+    if (w == Width::Dword) {
+      value |= std::uint32_t{read_byte(address + 2)} << 16;
+      value |= std::uint32_t{read_byte(address + 3)} << 24;
+    }
   }
   return value;
 }
 
 void LpcFlashPart::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
-  for (unsigned i = 0; i < static_cast<unsigned>(w); i++) {
-    write_byte(address + i, static_cast<std::uint8_t>(value >> (8 * i)));
+  write_byte(address, static_cast<std::uint8_t>(value));
+  if (w != Width::Byte) {
+    write_byte(address + 1, static_cast<std::uint8_t>(value >> 8));
+    if (w == Width::Dword) {
+      write_byte(address + 2, static_cast<std::uint8_t>(value >> 16));
+      write_byte(address + 3, static_cast<std::uint8_t>(value >> 24));
+    }
   }
 }
 
-std::uint8_t LpcFlashPart::read_byte(std::uint32_t address) {
+inline std::uint8_t LpcFlashPart::read_byte(std::uint32_t address) {
   std::uint32_t offset = 0;
   switch (locate(address, &offset)) {
     case Space::None:

@@ -146,12 +146,15 @@ void SpiHostController::show_fdod() {
   put32(kFdod, descriptor_.dword((fdoc >> 12) & 7, (fdoc >> 2) & 0x3FF));
 }
 
-void SpiHostController::settle() {
-  if ((sw_busy_ || hw_busy_) && platform_.now() >= done_at_) {
-    regs_[sw_busy_ ? kSsfs : kHsfs] |= pending_status_;
-    sw_busy_ = hw_busy_ = false;
-    show_busy();
-  }
+// Called before every register access: a running cycle ends once the clock passes its end.
+inline void SpiHostController::settle() {
+  if ((sw_busy_ || hw_busy_) && platform_.now() >= done_at_) complete_cycle();
+}
+
+void SpiHostController::complete_cycle() {
+  regs_[sw_busy_ ? kSsfs : kHsfs] |= pending_status_;
+  sw_busy_ = hw_busy_ = false;
+  show_busy();
 }
 
 std::uint32_t SpiHostController::vscc_for(std::uint32_t linear) const {
@@ -162,13 +165,12 @@ std::uint32_t SpiHostController::vscc_for(std::uint32_t linear) const {
 std::uint32_t SpiHostController::mem_read(std::uint32_t address, Width w) {
   settle();
   std::uint32_t offset = address & (kWindowSize - 1);
-  std::uint32_t value = 0;
   // HSFS.BERASE follows FADDR and the VSCC registers; worked out when read.
   if (offset <= kHsfs && offset + static_cast<std::uint32_t>(w) > kHsfs) show_berase();
-  // The register image holds what a read returns.
-  for (unsigned i = 0; i < static_cast<unsigned>(w) && offset + i < kWindowSize; i++) {
-    value |= std::uint32_t{regs_[offset + i]} << (8 * i);
-  }
+  // The register image holds what a read returns, least significant byte first.
+  const std::uint8_t* r = &regs_[offset];
+  std::uint32_t value =
+      (r[0] | std::uint32_t{r[1]} << 8 | std::uint32_t{r[2]} << 16 | std::uint32_t{r[3]} << 24) & all_ones(w);
   bool status_read = sw_busy_ ? offset == kSsfs : hw_busy_ && offset == kHsfs;
   if (status_read && ++busy_status_reads_ >= 2 && options_.fast_forward_polls) {
     platform_.advance(done_at_ - platform_.now());
@@ -177,56 +179,67 @@ std::uint32_t SpiHostController::mem_read(std::uint32_t address, Width w) {
   return value;
 }
 
+[[gnu::always_inline]] inline void SpiHostController::write_byte(std::uint32_t o, std::uint8_t v,
+                                                                 bool running, WriteEffects& effects) {
+  std::uint8_t kind = kKinds[o];
+  if ((kind & kCycleRegister) != 0 && running) {
+    // Writing a cycle register while a cycle runs is refused and flagged.
+    regs_[sw_busy_ ? kSsfs : kHsfs] |= sw_busy_ ? kSwFcerr : kHwFcerr;
+    counters_.blocked[static_cast<std::size_t>(SpiBlock::WhileBusy)]++;
+    return;
+  }
+  switch (kind & ~kCycleRegister) {
+    case kPlain:
+      regs_[o] = v;
+      break;
+    case kReadOnly:
+      break;
+    case kFdocByte:
+      regs_[o] = v;
+      effects.fdod = true;
+      break;
+    case kHsfsFlags:
+      regs_[o] &= static_cast<std::uint8_t>(~(v & (kFdone | kHwFcerr | kHwAel)));
+      break;
+    case kHsfsLock:
+      if ((v & kFlockdn) != 0) regs_[o] |= kFlockdn;
+      break;
+    case kHsfcGo:
+      regs_[o] = v & 0x06;  // FGO reads 0
+      effects.hw_go = effects.hw_go || (v & 0x01) != 0;
+      break;
+    case kSsfsFlags:
+      regs_[o] &= static_cast<std::uint8_t>(~(v & (kCds | kSwFcerr | kSwAel)));
+      break;
+    case kSsfcGo:
+      regs_[o] = v & 0x7C;  // SCGO reads 0; bits 0 and 7 reserved
+      effects.sw_go = effects.sw_go || (v & 0x02) != 0;
+      break;
+    case kLockable:
+      if ((regs_[kHsfs + 1] & kFlockdn) == 0) regs_[o] = v;
+      break;
+  }
+}
+
 void SpiHostController::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
   settle();
   std::uint32_t offset = address & (kWindowSize - 1);
-  bool sw_go = false, hw_go = false, fdod = false;
-  for (unsigned i = 0; i < static_cast<unsigned>(w) && offset + i < kWindowSize; i++) {
-    std::uint32_t o = offset + i;
-    std::uint8_t v = static_cast<std::uint8_t>(value >> (8 * i));
-    std::uint8_t kind = kKinds[o];
-    if ((kind & kCycleRegister) != 0 && (sw_busy_ || hw_busy_)) {
-      // Writing a cycle register while a cycle runs is refused and flagged.
-      regs_[sw_busy_ ? kSsfs : kHsfs] |= sw_busy_ ? kSwFcerr : kHwFcerr;
-      counters_.blocked[static_cast<std::size_t>(SpiBlock::WhileBusy)]++;
-      continue;
-    }
-    switch (kind & ~kCycleRegister) {
-      case kPlain:
-        regs_[o] = v;
-        break;
-      case kReadOnly:
-        break;
-      case kFdocByte:
-        regs_[o] = v;
-        fdod = true;
-        break;
-      case kHsfsFlags:
-        regs_[o] &= static_cast<std::uint8_t>(~(v & (kFdone | kHwFcerr | kHwAel)));
-        break;
-      case kHsfsLock:
-        if ((v & kFlockdn) != 0) regs_[o] |= kFlockdn;
-        break;
-      case kHsfcGo:
-        regs_[o] = v & 0x06;  // FGO reads 0
-        hw_go = hw_go || (v & 0x01) != 0;
-        break;
-      case kSsfsFlags:
-        regs_[o] &= static_cast<std::uint8_t>(~(v & (kCds | kSwFcerr | kSwAel)));
-        break;
-      case kSsfcGo:
-        regs_[o] = v & 0x7C;  // SCGO reads 0; bits 0 and 7 reserved
-        sw_go = sw_go || (v & 0x02) != 0;
-        break;
-      case kLockable:
-        if ((regs_[kHsfs + 1] & kFlockdn) == 0) regs_[o] = v;
-        break;
-    }
-  }
-  if (fdod) show_fdod();
+  std::uint32_t bytes = std::min(static_cast<std::uint32_t>(w), kWindowSize - offset);
+  bool running = sw_busy_ || hw_busy_;  // no cycle starts before every byte has landed
+  WriteEffects effects;
+  // Byte by byte, lowest address first (at most four: written out).
+  write_byte(offset, static_cast<std::uint8_t>(value), running, effects);
+  if (bytes > 1) write_byte(offset + 1, static_cast<std::uint8_t>(value >> 8), running, effects);
+  if (bytes > 2) write_byte(offset + 2, static_cast<std::uint8_t>(value >> 16), running, effects);
+  if (bytes > 3) write_byte(offset + 3, static_cast<std::uint8_t>(value >> 24), running, effects);
+  if (effects.fdod || effects.sw_go || effects.hw_go) act_on(effects);
+}
+
+void SpiHostController::act_on(WriteEffects effects) {
+  if (effects.fdod) show_fdod();
   // The start bit acts after every byte of the same access has landed.
-  if (sw_go) start_software_cycle();
-  if (hw_go) start_hardware_cycle();
+  if (effects.sw_go) start_software_cycle();
+  if (effects.hw_go) start_hardware_cycle();
 }
 
 Nanos SpiHostController::clock() const {

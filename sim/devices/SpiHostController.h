@@ -89,6 +89,14 @@ class SpiHostController : public MemHandler {
   };
 
   void settle();
+  void complete_cycle();
+  // One byte of a register write; `effects` collects the start bits and FDOC changes it made.
+  struct WriteEffects {
+    bool sw_go = false, hw_go = false, fdod = false;
+  };
+  void write_byte(std::uint32_t offset, std::uint8_t value, bool running, WriteEffects& effects);
+  // What a write set off once all its bytes have landed: FDOD follows FDOC, cycles start.
+  [[gnu::noinline]] void act_on(WriteEffects effects);
   void put32(std::uint32_t offset, std::uint32_t value);
   // Keep the register image equal to what a read returns.
   void show_busy();
@@ -114,7 +122,9 @@ class SpiHostController : public MemHandler {
   SpiControllerOptions options_;
   std::uint32_t total_size_ = 0;
   SpiFlashDescriptor descriptor_;
-  std::array<std::uint8_t, kWindowSize> regs_{};
+  // The register image, and three bytes past the window that stay 0: an access that runs past the
+  // end of the window gets nothing from beyond it.
+  std::array<std::uint8_t, kWindowSize + 3> regs_{};
   bool sw_busy_ = false;
   bool hw_busy_ = false;
   Nanos done_at_ = 0;

@@ -8,6 +8,7 @@
 #include "sim/devices/PartVariants.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/Rehearsal.h"
+#include "tools/recovery-sim/WorkerProcesses.h"
 
 namespace rsim {
 
@@ -98,16 +99,55 @@ std::string seconds(double s) {
 
 }  // namespace
 
+std::vector<SurveyRow> survey_rows(bool every_decode, const Options& engine) {
+  std::vector<SurveyRow> out;
+  for (const Row& row : rows()) {
+    for (const auto& mode : modes_for(row, engine)) {
+      // The decode does not change the work on the LPC parts that complete.
+      if (every_decode || row.part.bus == Bus::Spi || mode.options.decode == "aliased") {
+        out.push_back(
+            SurveyRow{row.label(), row.part.bus == Bus::Spi ? "SPI" : "LPC", mode.name, mode.options});
+      }
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// The table's rows, rehearsed on every core and printed in order.
+void print_rows(std::ostream& out, const std::vector<SurveyRow>& rows,
+                std::string (*columns)(const SurveyRow&)) {
+  run_in_workers(
+      rows.size(),
+      [&](std::size_t i) {
+        const SurveyRow& row = rows[i];
+        return "| " + row.part + " | " + row.bus + " | " + row.mode + " | " + columns(row) + " |\n";
+      },
+      [&](std::size_t, const std::string& line) { out << line << std::flush; });
+}
+
+std::string compatibility(const SurveyRow& row) {
+  return verdict(run(row.options, "power-on")) + " | " + verdict(run(row.options, "cleared"));
+}
+
+std::string duration(const SurveyRow& row) {
+  Report r = run(row.options, "cleared");
+  double total = static_cast<double>(r.simulated_ns) / 1e9;
+  auto busy_us = r.work.find("part_busy_us");
+  double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
+  char ratio[32];
+  std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
+  return seconds(total) + " | " + seconds(busy) + " | " + (busy > 0 ? ratio : "-") + " | " +
+         (r.success() ? "verified" : r.outcome.to_string());
+}
+
+}  // namespace
+
 void print_compatibility_matrix(std::ostream& out, const Options& engine) {
   out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
   out << "|---|---|---|---|---|\n";
-  for (const Row& row : rows()) {
-    for (const auto& mode : modes_for(row, engine)) {
-      out << "| " << row.label() << " | " << (row.part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
-          << " | " << verdict(run(mode.options, "power-on")) << " | " << verdict(run(mode.options, "cleared"))
-          << " |\n";
-    }
-  }
+  print_rows(out, survey_rows(true, engine), compatibility);
   out << "\n";
   for (const auto& part : all_parts()) {
     std::string_view note = sim::part_note(part.name);
@@ -121,23 +161,7 @@ void print_compatibility_matrix(std::ostream& out, const Options& engine) {
 void print_duration_estimates(std::ostream& out, const Options& engine) {
   out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
   out << "|---|---|---|---|---|---|---|\n";
-  for (const Row& row : rows()) {
-    const PartEntry& part = row.part;
-    for (const auto& mode : modes_for(row, engine)) {
-      if (part.bus == Bus::Lpc && mode.options.decode == "top") {
-        continue;  // the decode does not change the work on the parts that complete
-      }
-      Report r = run(mode.options, "cleared");
-      double total = static_cast<double>(r.simulated_ns) / 1e9;
-      auto busy_us = r.work.find("part_busy_us");
-      double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
-      char ratio[32];
-      std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
-      out << "| " << row.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
-          << " | " << seconds(total) << " | " << seconds(busy) << " | " << (busy > 0 ? ratio : "-") << " | "
-          << (r.success() ? "verified" : r.outcome.to_string()) << " |\n";
-    }
-  }
+  print_rows(out, survey_rows(false, engine), duration);
 }
 
 }  // namespace rsim

@@ -4,11 +4,24 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "tools/recovery-sim/Options.h"
 
 namespace rsim {
 
+// One row of the tables: a part under one sequencing (SPI: no descriptor, or a valid one) or one
+// decode (LPC), with the options that rehearse it.
+struct SurveyRow {
+  std::string part, bus, mode;
+  Options options;
+};
+// Every part in table order, each followed by its named variants; LPC parts under both decodes, or
+// only the default aliased decode. `engine` chooses the engine (and image) every row runs on.
+std::vector<SurveyRow> survey_rows(bool every_decode, const Options& engine = {});
+
+// The rows are rehearsed in worker processes on every core and printed in table order.
 // Markdown table: part, mode, outcome from power-on protection, outcome with protection cleared.
 void print_compatibility_matrix(std::ostream& out, const Options& engine = {});
 
