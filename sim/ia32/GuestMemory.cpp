@@ -20,14 +20,15 @@ std::string hex(std::uint64_t v) {
   std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
   return buf;
 }
+
 // A guest store to RAM. Unicorn 2.0.1 runs its self-modifying-code check, with heap-allocated
-// bookkeeping, on every store to writable RAM (75 ns each); a store to write-protected RAM is
-// dropped instead, after this hook has seen it whole, and the hook writes host memory at well
-// under half that cost. The module never writes its own code, so no check is lost. An unaligned store is
-// followed by one byte store per byte (the emulator splits it because the page is not plain writable memory),
-// each of which arrives here as well; those bytes carry the whole store, so the unaligned access itself
-// writes nothing. An aligned store never crosses a page, and every mapped page is host memory at the same
-// address.
+// bookkeeping, on every store to writable RAM; a store to write-protected RAM is dropped instead,
+// after this hook has seen it whole, and writing host memory here costs well under half as much.
+// The module never writes its own code, so no check is lost. An unaligned store is followed by one
+// byte store per byte (the emulator splits it, the page not being plain writable memory), each of
+// which arrives here too; those bytes carry the whole store, so the unaligned access writes
+// nothing itself. An aligned store never crosses a page, and every mapped page is host memory at
+// the same address.
 bool on_store(uc_engine*, uc_mem_type, std::uint64_t address, int size, std::int64_t value, void*) {
   if (address % static_cast<std::uint64_t>(size) == 0) {
     std::memcpy(reinterpret_cast<void*>(address), &value, static_cast<std::size_t>(size));
