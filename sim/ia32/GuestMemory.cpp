@@ -1,9 +1,11 @@
-// Host mappings below 2 GiB shared with the emulator (uc_mem_map_ptr), identity-addressed.
+// Host mappings below 2 GiB shared with the emulator (uc_mem_map_ptr), identity-addressed, with
+// guest stores performed by a hook.
 #include "sim/ia32/GuestMemory.h"
 
 #include <sys/mman.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "sim/ia32/Pe32Loader.h"
@@ -18,7 +20,31 @@ std::string hex(std::uint64_t v) {
   std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
   return buf;
 }
+
+// A guest store to RAM. Unicorn 2.0.1 runs its self-modifying-code check, with heap-allocated
+// bookkeeping, on every store to writable RAM; a store to write-protected RAM is dropped instead,
+// after this hook has seen it whole, and writing host memory here costs well under half as much.
+// The module never writes its own code, so no check is lost. An unaligned store is followed by one
+// byte store per byte (the emulator splits it, the page not being plain writable memory), each of
+// which arrives here too; those bytes carry the whole store, so the unaligned access writes
+// nothing itself. An aligned store never crosses a page, and every mapped page is host memory at
+// the same address.
+bool on_store(uc_engine*, uc_mem_type, std::uint64_t address, int size, std::int64_t value, void*) {
+  if (address % static_cast<std::uint64_t>(size) == 0) {
+    std::memcpy(reinterpret_cast<void*>(address), &value, static_cast<std::size_t>(size));
+  }
+  return true;
+}
+
 }  // namespace
+
+GuestMemory::GuestMemory(uc_engine* uc) : uc_(uc) {
+  uc_hook hook;
+  if (uc_hook_add(uc_, &hook, UC_HOOK_MEM_WRITE_PROT, reinterpret_cast<void*>(on_store), nullptr, 0,
+                  kRamLimit - 1) != UC_ERR_OK) {
+    throw ImageError("the CPU emulator refused the RAM store hook");
+  }
+}
 
 GuestMemory::~GuestMemory() {
   for (const Block& b : blocks_) {
@@ -29,7 +55,7 @@ GuestMemory::~GuestMemory() {
 }
 
 void GuestMemory::map(std::uint64_t address, std::uint64_t size, bool owned) {
-  uc_err err = uc_mem_map_ptr(uc_, address, size, UC_PROT_ALL, reinterpret_cast<void*>(address));
+  uc_err err = map_ram(address, size);
   if (err != UC_ERR_OK) {
     if (owned) {
       munmap(reinterpret_cast<void*>(address), size);
@@ -83,11 +109,24 @@ bool GuestMemory::adopt(std::uint64_t address, std::uint64_t size) {
     return false;
   }
   // Host allocations are whole pages of their own, so the rounded range belongs to this block.
-  if (uc_mem_map_ptr(uc_, first, end - first, UC_PROT_ALL, reinterpret_cast<void*>(first)) != UC_ERR_OK) {
+  if (map_ram(first, end - first) != UC_ERR_OK) {
     return false;
   }
   blocks_.push_back(Block{first, end - first, false});
   return true;
+}
+
+uc_err GuestMemory::map_ram(std::uint64_t address, std::uint64_t size) {
+  uc_err err = uc_mem_map_ptr(uc_, address, size, UC_PROT_ALL, reinterpret_cast<void*>(address));
+  if (err != UC_ERR_OK) {
+    return err;
+  }
+  // Protection set after mapping is what makes the emulator drop the store itself.
+  err = uc_mem_protect(uc_, address, size, UC_PROT_READ | UC_PROT_EXEC);
+  if (err != UC_ERR_OK) {
+    uc_mem_unmap(uc_, address, size);
+  }
+  return err;
 }
 
 bool GuestMemory::contains(std::uint64_t address, std::uint64_t size) const {

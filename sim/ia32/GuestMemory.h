@@ -1,5 +1,6 @@
 // The emulated PC's RAM: every block lives in host memory below 2 GiB and is mapped into the
 // emulator at its own host address, so a 32-bit pointer means the same bytes on both sides.
+// The emulator sees RAM as read-only and hands each store to a hook that writes host memory.
 #pragma once
 
 #include <unicorn/unicorn.h>
@@ -15,7 +16,8 @@ class GuestMemory {
   static constexpr std::uint64_t kRamLimit = 0x80000000;
   static constexpr std::uint64_t kPage = 4096;
 
-  explicit GuestMemory(uc_engine* uc) : uc_(uc) {}
+  // Installs the store hook on `uc`; RAM mapped later is covered by it.
+  explicit GuestMemory(uc_engine* uc);
   ~GuestMemory();
   GuestMemory(const GuestMemory&) = delete;
   GuestMemory& operator=(const GuestMemory&) = delete;
@@ -37,6 +39,8 @@ class GuestMemory {
     bool owned;
   };
   void map(std::uint64_t address, std::uint64_t size, bool owned);
+  // Maps host memory at its own address, write-protected for the emulator (see on_store).
+  uc_err map_ram(std::uint64_t address, std::uint64_t size);
 
   uc_engine* uc_;
   std::vector<Block> blocks_;

@@ -107,6 +107,12 @@ bool on_decoded_access(uc_engine*, uc_mem_type type, std::uint64_t address, int 
   return true;
 }
 
+// The decoded range is write-protected so that the emulator drops a store once the hook above has
+// passed it to the platform, instead of running its self-modifying-code check on it.
+bool on_decoded_store_dropped(uc_engine*, uc_mem_type, std::uint64_t, int, std::int64_t, void*) {
+  return true;
+}
+
 void on_pause(uc_engine*, std::uint64_t, std::uint32_t, void* user) {
   Run& run = *static_cast<Run*>(user);
   run.guarded([&] { run.platform.cpu_pause(); });
@@ -175,13 +181,16 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
     throw ImageError("no host address space for the emulated PC's decoded range");
   }
   run.decoded = static_cast<std::uint8_t*>(decoded);
-  check(uc_mem_map_ptr(run.uc, kDecodedBase, kDecodedSize, UC_PROT_READ | UC_PROT_WRITE, decoded),
-        "map the decoded range");
+  check(uc_mem_map_ptr(run.uc, kDecodedBase, kDecodedSize, UC_PROT_ALL, decoded), "map the decoded range");
+  check(uc_mem_protect(run.uc, kDecodedBase, kDecodedSize, UC_PROT_READ), "write-protect the decoded range");
   uc_hook hook;
   check(uc_hook_add(run.uc, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
                     reinterpret_cast<void*>(on_decoded_access), &run, kDecodedBase,
                     kDecodedBase + kDecodedSize - 1),
         "hook the decoded range");
+  check(uc_hook_add(run.uc, &hook, UC_HOOK_MEM_WRITE_PROT, reinterpret_cast<void*>(on_decoded_store_dropped),
+                    &run, kDecodedBase, kDecodedBase + kDecodedSize - 1),
+        "drop stores to the decoded range");
   check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_in), &run, 1, 0, UC_X86_INS_IN),
         "hook IN");
   check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_out), &run, 1, 0, UC_X86_INS_OUT),
