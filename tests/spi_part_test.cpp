@@ -286,6 +286,17 @@ TEST(SimSpiPart, M25pe80PageEraseAndSectorLocks) {
   EXPECT_EQ(b.part.sector_lock(0x10000), 0) << "lock registers clear at power-up";
 }
 
+// With SPRL (status bit 7) set, the sector protect and unprotect commands are ignored.
+TEST(SimSpiPart, AtmelSectorCommandsRefusedWhileTheStatusIsLocked) {
+  Bus b("26DF161");
+  b.part.clear_protection();
+  b.part.set_status_bits(0x80);
+  b.wren();
+  b.cmd({0x36, 0x01, 0x00, 0x00});  // protect the sector at 0x10000
+  EXPECT_EQ(b.refused(SpiRefusal::StatusLocked), 1u);
+  EXPECT_FALSE(b.part.sector_protected(0x10000));
+}
+
 // Rule families every part enforces on its bus face, each held on one part per scheme: Winbond
 // (WREN status writes), Atmel (global sector protection), ST (lock registers), SST (EWSR status
 // writes, byte program), Mxic and EON.
