@@ -222,5 +222,101 @@ TEST(LpcParts, StuckBusyNeverCompletesAndAPowerCycleLeavesTheEraseHalfDone) {
   rig.run([] { EXPECT_EQ(MmioRead8(0xFFF80000), 0x55); });  // array mode after power-up
 }
 
+// JEDEC command rules, per part of the family: a command counts only after AAh at 5555h and 55h
+// at 2AAAh, with the command byte at 5555h; erase repeats both unlock cycles before its confirm,
+// and only 30h and 50h confirm. Whatever the broken sequence, the data write after it changes
+// nothing.
+class JedecPartRules : public testing::TestWithParam<const char*> {};
+
+TEST_P(JedecPartRules, CommandsNeedBothUnlockCyclesAtTheirAddresses) {
+  PartRig rig(GetParam());
+  std::uint32_t mask = static_cast<std::uint32_t>(rig.part->array().size()) - 1;
+  std::fill(rig.part->array().begin(), rig.part->array().end(), 0xFF);
+  rig.part->array()[0xFFFF0000 & mask] = 0x00;  // erased by an accepted sector erase
+  using Cycles = std::vector<std::pair<std::uint32_t, std::uint8_t>>;
+  std::vector<Cycles> broken;
+  broken.push_back({
+      {0xFFF05555, 0xAA},
+      {0xFFF02AAA, 0x55},
+      {0xFFF02AAA, 0xA0},
+      {0xFFFF1000, 0x00}
+  });  // A0h at 2AAAh
+  broken.push_back({
+      {0xFFF05555, 0xAA},
+      {0xFFF05555, 0x55},
+      {0xFFF05555, 0xA0},
+      {0xFFFF1000, 0x00}
+  });  // 55h at 5555h
+  broken.push_back({
+      {0xFFF02AAA, 0xAA},
+      {0xFFF02AAA, 0x55},
+      {0xFFF05555, 0xA0},
+      {0xFFFF1000, 0x00}
+  });  // AAh at 2AAAh
+  broken.push_back({
+      {0xFFF05555, 0x55},
+      {0xFFF02AAA, 0xAA},
+      {0xFFF05555, 0xA0},
+      {0xFFFF1000, 0x00}
+  });  // swapped
+  // Sector erase without the second 55h.
+  broken.push_back({
+      {0xFFF05555, 0xAA},
+      {0xFFF02AAA, 0x55},
+      {0xFFF05555, 0x80},
+      {0xFFF05555, 0xAA},
+      {0xFFFF0000, 0x30}
+  });
+  std::uint64_t refused = 0;
+  for (const Cycles& cycles : broken) {
+    rig.run([&] {
+      for (auto [address, value] : cycles) MmioWrite8(address, value);
+      MmioWrite8(0xFFF05555, 0xF0);  // back to reading, whatever state the part is in
+    });
+    EXPECT_GT(rig.part->refusals(LpcRefusal::BadSequence), refused) << cycles.size();
+    refused = rig.part->refusals(LpcRefusal::BadSequence);
+  }
+  // Chip erase (10h) does not exist on the LPC bus.
+  rig.run([] { jedec_erase(0xFFFF0000, 0x10); });
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::UnknownCommand), 1u);
+  EXPECT_EQ(rig.part->array()[0xFFFF1000 & mask], 0xFF);
+  EXPECT_EQ(rig.part->array()[0xFFFF0000 & mask], 0x00);
+  EXPECT_EQ(rig.part->counters().bytes_programmed + rig.part->counters().sector_erases +
+                rig.part->counters().block_erases,
+            0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, JedecPartRules, testing::Values("49LF008A", "49FL004T", "39VF080"));
+
+// Firmware-hub command rules: block erase 20h counts only with D0h right after it; anything else
+// is an improper sequence that sets both error bits, which then refuse every program or erase
+// until clear status (50h). A command byte the part does not know is ignored.
+class FwhPartRules : public testing::TestWithParam<const char*> {};
+
+TEST_P(FwhPartRules, EraseNeedsItsConfirmAndErrorsAreSticky) {
+  PartRig rig(GetParam());
+  std::fill(rig.part->array().begin(), rig.part->array().end(), 0x00);
+  std::uint32_t mask = static_cast<std::uint32_t>(rig.part->array().size()) - 1;
+  rig.run([&] {
+    MmioWrite8(0xFFFF0000, 0x20);
+    MmioWrite8(0xFFFF0000, 0xFF);  // not the confirm
+    EXPECT_EQ(MmioRead8(0xFFFF0000) & 0x30, 0x30);
+    MmioWrite8(0xFFFF0000, 0x20);
+    MmioWrite8(0xFFFF0000, 0xD0);  // refused while the error bits stand
+    MmioWrite8(0xFFFF0000, 0x60);  // no such command
+    MmioWrite8(0xFFFF0000, 0x50);
+    MmioWrite8(0xFFFF0000, 0xFF);
+  });
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::BadSequence), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::StatusError), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::UnknownCommand), 1u);
+  EXPECT_EQ(rig.part->array()[0xFFFF0000 & mask], 0x00);
+  EXPECT_EQ(rig.part->counters().bytes_programmed + rig.part->counters().sector_erases +
+                rig.part->counters().block_erases,
+            0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, FwhPartRules, testing::Values("82802AC", "50FLW040A"));
+
 }  // namespace
 }  // namespace sim

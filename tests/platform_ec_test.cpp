@@ -4,6 +4,7 @@
 
 #include "platform/BiosWriteEnable.h"
 #include "platform/EmbeddedController.h"
+#include "platform/HwAccess.h"
 #include "sim/Machine.h"
 #include "tests/support/platform_dialogue.h"
 
@@ -145,6 +146,28 @@ TEST(BiosWriteEnable, TouchesOnlyBitZeroInBothDirections) {
     EXPECT_EQ(after_enable, initial | 1) << int(initial);
     EXPECT_EQ(m.lpc().bios_cntl(), initial) << int(initial);
   }
+}
+
+// The controller's input buffer on its bus face: a byte written while the previous one has not been
+// taken (IBF set, about 50 us) is an overrun; a data byte with no command before it is stray.
+TEST(SimEmbeddedController, InputBufferRefusesBytesWhileFull) {
+  sim::Machine m;
+  std::uint8_t full = 0, empty = 0;
+  m.run([&] {
+    IoWrite8(0x66, 0x59);
+    full = IoRead8(0x66);
+    IoWrite8(0x62, 0x94);  // the command byte is still in the buffer
+    m.platform().advance(100'000);
+    empty = IoRead8(0x66);
+    IoWrite8(0x62, 0x77);  // no command pending: stray
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(full & 0x02, 0x02);
+  EXPECT_EQ(empty & 0x02, 0x00);
+  EXPECT_EQ(m.ec().overruns(), 1u);
+  EXPECT_EQ(m.ec().stray_data(), 1u);
+  ASSERT_EQ(m.ec().commands().size(), 1u);
+  EXPECT_EQ(m.ec().commands()[0].data, 0x94);
 }
 
 }  // namespace

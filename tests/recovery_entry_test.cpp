@@ -217,6 +217,62 @@ TEST(RecoveryEntry, CapsuleSmallerThanTheWindowIsRefusedBeforeAnyAllocation) {
   }
 }
 
+std::vector<BeepRequest> programming_beeps(std::size_t blocks, BeepRequest last) {
+  std::vector<BeepRequest> b = {kProgramming};
+  b.insert(b.end(), blocks, kBlock);
+  b.push_back(last);
+  return b;
+}
+
+// The page count is worked out in 32 bits as ((size - 1) >> 12) + 1: a size just below 4 GiB asks
+// for all 0x100000 pages rather than wrapping to none.
+TEST(RecoveryEntry, PageCountForACapsuleSizeNear4GiB) {
+  for (auto [reported, pages] : {
+           std::pair<std::uint64_t, std::uint64_t>{0xFFFFFFFF, 0x100000},
+           {0xFFFFF001, 0x100000},
+           {0xFFFFF000, 0xFFFFF }
+  }) {
+    SCOPED_TRACE(reported);
+    Rig rig;
+    rig.pei.install_speaker();
+    rig.pei.install_recovery_ppi().add_capsule(capsule_image(kImageSize, 8), reported);
+    EXPECT_EQ(rig.run().to_string(), "returned(0x80000009)");  // more than the environment holds
+    EXPECT_EQ(rig.beeps(), (std::vector<BeepRequest>{kHello, kNoMemory}));
+    ASSERT_EQ(rig.pei.count("AllocatePages"), 1u);
+    for (const PeiCall& call : rig.pei.calls()) {
+      if (call.name == "AllocatePages") {
+        EXPECT_EQ(call.args, (std::vector<std::uint64_t>{3, pages}));
+      }
+    }
+  }
+}
+
+// The 64 KiB boundary beep is decided before the preserved block is skipped: the iteration whose
+// target is 0xFFF70000 beeps once and programs 0xFFF80000, which gets no beep of its own; the
+// beeps go on at 0xFFF90000. Counted as the block beeps heard before a failed erase at chunk n.
+TEST(RecoveryEntry, BoundaryBeepsAroundThePreservedBlock) {
+  // Chunk 367 is 0xFFF6F000, 368 is 0xFFF80000 (after the skip), 384 is 0xFFF90000.
+  for (auto [chunk, blocks] : {
+           std::pair<std::size_t, std::size_t>{367, 23},
+            {368, 24},
+            {383, 24},
+            {384, 25}
+  }) {
+    SCOPED_TRACE(chunk);
+    Rig rig;
+    rig.pei.install_speaker();
+    rig.pei.install_recovery_ppi().add_capsule(capsule_image(kImageSize, 9));
+    rig.flash.fail_erase_at(chunk, EFI_DEVICE_ERROR);
+    EXPECT_EQ(rig.run().to_string(), "returned(0x80000007)");
+    std::vector<BeepRequest> beeps = {kHello};
+    auto programming = programming_beeps(blocks, kFlashFailed);
+    beeps.insert(beeps.end(), programming.begin(), programming.end());
+    EXPECT_EQ(rig.beeps(), beeps);
+    EXPECT_EQ(rig.flash.of_kind(FlashRequest::Kind::Erase).back().address,
+              chunk < 368 ? 0xFFE00000 + chunk * 0x1000 : 0xFFF80000 + (chunk - 368) * 0x1000);
+  }
+}
+
 struct FailureCase {
   const char* name;
   std::function<void(Rig&)> inject;  // null: no recovery PPI is installed at all
@@ -251,13 +307,6 @@ TEST_P(RecoveryEntryFailure, BeepsReturnsTheStatusAndLeavesTheFlashAsTheStepLeft
   std::size_t erases = rig.flash.of_kind(FlashRequest::Kind::Erase).size();
   EXPECT_EQ(erases, c.chunks_started);
   EXPECT_EQ(rig.machine.post().codes().size(), c.chunks_started);
-}
-
-std::vector<BeepRequest> programming_beeps(std::size_t blocks, BeepRequest last) {
-  std::vector<BeepRequest> b = {kProgramming};
-  b.insert(b.end(), blocks, kBlock);
-  b.push_back(last);
-  return b;
 }
 
 FailureCase failing(const char* name, std::function<void(Rig&)> inject, EFI_STATUS status,

@@ -344,5 +344,104 @@ TEST(SimSpiController, DirectReadsBelowFourGiB) {
   });
 }
 
+// Cycles the controller refuses before anything reaches the bus: it reports them done with the
+// cycle error bit (and the access error bit for a region the host master may not reach). One case
+// per rule, on the bus face; the part sees no command and nothing changes.
+struct BlockedCycle {
+  const char* name;
+  bool descriptor;
+  bool bios_write_enable;
+  bool hardware;
+  UINT16 control;  // software: SSFC word at 0x91, menu entry 0 (02h, write with address); hardware: HSFC
+  sim::SpiBlock cause;
+  bool access_error;
+};
+
+void PrintTo(const BlockedCycle& c, std::ostream* os) { *os << c.name; }
+
+class SimSpiControllerBlocks : public testing::TestWithParam<BlockedCycle> {};
+
+TEST_P(SimSpiControllerBlocks, RefusedBeforeTheBus) {
+  const BlockedCycle& c = GetParam();
+  SpiRig rig(cleared("25X16", c.descriptor));  // FLMSTR1 0x00030000: no write grant for region 0
+  rig.machine.lpc().config_write(sim::LpcBridge::kBiosCntl, sim::Width::Byte, c.bios_write_enable ? 1 : 0);
+  rig.flash.part().reset_counters();
+  UINT16 status = 0;
+  rig.machine.run([&] {
+    MmioWrite32(kSpiBase + SPI_OPMENU, 0x02);
+    MmioWrite16(kSpiBase + SPI_OPTYPE, 0x0003);
+    MmioWrite32(kSpiBase + SPI_FADDR, 0x0);  // the descriptor region
+    MmioWrite16(kSpiBase + (c.hardware ? SPI_HSFC : SPI_SSFC), c.control);
+    UINT32 reg = kSpiBase + (c.hardware ? SPI_HSFS : SPI_SSFS);
+    UINT16 busy = c.hardware ? HSFS_SCIP : SSFS_SCIP;
+    while ((MmioRead16(reg) & busy) != 0) {
+    }
+    status = MmioRead8(reg);
+    return EFI_SUCCESS;
+  });
+  UINT16 done = c.hardware ? HSFS_FDONE | HSFS_FCERR : SSFS_CDS | SSFS_FCERR;
+  UINT16 access = c.hardware ? HSFS_AEL : SSFS_AEL;
+  EXPECT_EQ(status, done | (c.access_error ? access : 0));
+  EXPECT_EQ(rig.flash.controller().counters().blocked_by(c.cause), 1u);
+  EXPECT_EQ(rig.flash.part().counters().commands, 0u);
+  EXPECT_EQ(rig.flash.image(), rig.before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, SimSpiControllerBlocks,
+                         testing::Values(BlockedCycle{"SoftwareWriteWithoutBiosWriteEnable", false, false,
+                                                      false, 0x4002, sim::SpiBlock::WriteDisabled, false},
+                                         BlockedCycle{"HardwareWriteWithoutBiosWriteEnable", true, false,
+                                                      true, 0x0005, sim::SpiBlock::WriteDisabled, false},
+                                         BlockedCycle{"SoftwareWriteToARegionWithoutGrant", true, true, false,
+                                                      0x4002, sim::SpiBlock::RegionDenied, true},
+                                         BlockedCycle{"HardwareEraseOfARegionWithoutGrant", true, true, true,
+                                                      0x0007, sim::SpiBlock::RegionDenied, true},
+                                         BlockedCycle{"HardwareCycleWithoutDescriptor", false, true, true,
+                                                      0x0001, sim::SpiBlock::NoDescriptor, false},
+                                         BlockedCycle{"HardwareReservedCycleType", true, true, true, 0x0003,
+                                                      sim::SpiBlock::ReservedCycle, false}),
+                         [](const testing::TestParamInfo<BlockedCycle>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// How a software cycle is put on the bus: the opcode type decides whether an address goes out and
+// in which direction the data moves; the atomic flag sends the selected prefix opcode first. A
+// program (menu entry 0, 02h) of 00h over FFh with prefixes 06h (WREN) and 50h (EWSR):
+TEST(SimSpiController, OpcodeTypeAndAtomicFlagShapeTheSoftwareCycle) {
+  struct Case {
+    UINT16 optype;  // entry 0
+    UINT16 ssfc;    // go, data phase, and the flags under test
+    bool programmed;
+    sim::SpiRefusal refusal;
+  } cases[] = {
+      {0x0003, 0x4006, true,  sim::SpiRefusal::kCount       }, // write with address, atomic: WREN first
+      {0x0003, 0x4002, false, sim::SpiRefusal::NoWriteEnable}, // not atomic: no prefix, no WEL
+      {0x0003, 0x400E, false, sim::SpiRefusal::NoWriteEnable}, // atomic with prefix 1 (EWSR)
+      {0x0001, 0x4006, false, sim::SpiRefusal::Incomplete   }, // write without address: 02h, data
+      {0x0002, 0x4006, false, sim::SpiRefusal::Incomplete   }, // read with address: no data goes out
+  };
+  for (const Case& k : cases) {
+    SpiRig rig(cleared("25X16"));
+    rig.machine.lpc().config_write(sim::LpcBridge::kBiosCntl, sim::Width::Byte, 1);
+    rig.flash.part().array()[0x2000] = 0xFF;
+    rig.machine.run([&] {
+      MmioWrite32(kSpiBase + SPI_OPMENU, 0x02);
+      MmioWrite16(kSpiBase + SPI_OPTYPE, k.optype);
+      MmioWrite16(kSpiBase + SPI_PREOP, 0x5006);
+      MmioWrite32(kSpiBase + SPI_FADDR, 0x2000);
+      MmioWrite8(kSpiBase + SPI_FDATA0, 0x00);
+      MmioWrite16(kSpiBase + SPI_SSFC, k.ssfc);
+      while ((MmioRead16(kSpiBase + SPI_SSFS) & SSFS_SCIP) != 0) {
+      }
+      return EFI_SUCCESS;
+    });
+    SCOPED_TRACE(k.ssfc);
+    EXPECT_EQ(rig.flash.part().array()[0x2000], k.programmed ? 0x00 : 0xFF) << k.optype;
+    if (!k.programmed) {
+      EXPECT_EQ(rig.flash.part().counters().refused(k.refusal), 1u) << k.optype;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace testing_support

@@ -165,6 +165,28 @@ TEST(SpiWrite, HardwareSequencingPiecesNeverCrossSixtyFourBytes) {
   for (const auto& p : pieces) EXPECT_EQ(p.dbc, 63u);
 }
 
+// The last chunk below 4 GiB: memory address + flash size drops the carry, so 0xFFFFF000 on a
+// 4 MiB part is linear 0x3FF000, the top of the part; nothing wraps to linear 0.
+TEST(SpiWrite, TheChunkEndingAt4GiBIsTheTopOfThePart) {
+  DataRig r(config("25Q32", true), 1);
+  std::vector<std::uint8_t> source(0x1000);
+  for (std::size_t i = 0; i < source.size(); i++) source[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  UINT32 length = 0x1000;
+  EXPECT_EQ(r.run([&] {
+    EFI_STATUS status = SpiErase(0xFFFFF000, 0x1000);
+    return EFI_ERROR(status) ? status : SpiWrite(0xFFFFF000, source.data(), &length, 0xFFFFF000);
+  }),
+            EFI_SUCCESS);
+  EXPECT_EQ(r.addresses(r.cycles.hardware(3)), std::vector<std::uint32_t>{0x3FF000});
+  auto pieces = r.cycles.hardware(2);
+  ASSERT_EQ(pieces.size(), 64u);
+  EXPECT_EQ(pieces.front().address, 0x3FF000u);
+  EXPECT_EQ(pieces.back().address, 0x3FFFC0u);
+  const auto& array = r.rig.flash.part().array();
+  EXPECT_TRUE(std::equal(source.begin(), source.end(), array.begin() + 0x3FF000));
+  EXPECT_TRUE(std::equal(array.begin(), array.begin() + 0x1000, r.rig.before.begin()));
+}
+
 TEST(SpiWrite, ZeroLengthAndRangesLeavingTheWindow) {
   // Length 0 above linear 0: both protection steps, no program cycle.
   DataRig sst(config("25VF016B"), kSst25VF016B);

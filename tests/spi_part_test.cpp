@@ -286,5 +286,87 @@ TEST(SimSpiPart, M25pe80PageEraseAndSectorLocks) {
   EXPECT_EQ(b.part.sector_lock(0x10000), 0) << "lock registers clear at power-up";
 }
 
+// With SPRL (status bit 7) set, the sector protect and unprotect commands are ignored.
+TEST(SimSpiPart, AtmelSectorCommandsRefusedWhileTheStatusIsLocked) {
+  Bus b("26DF161");
+  b.part.clear_protection();
+  b.part.set_status_bits(0x80);
+  b.wren();
+  b.cmd({0x36, 0x01, 0x00, 0x00});  // protect the sector at 0x10000
+  EXPECT_EQ(b.refused(SpiRefusal::StatusLocked), 1u);
+  EXPECT_FALSE(b.part.sector_protected(0x10000));
+}
+
+// Rule families every part enforces on its bus face, each held on one part per scheme: Winbond
+// (WREN status writes), Atmel (global sector protection), ST (lock registers), SST (EWSR status
+// writes, byte program), Mxic and EON.
+class SimSpiPartRules : public testing::TestWithParam<const char*> {
+ protected:
+  SimSpiPartRules() : b(GetParam()) {
+    b.part.clear_protection();
+    std::fill(b.part.array().begin(), b.part.array().end(), 0x00);
+    b.part.array()[0x2000] = 0xFF;
+    erase_opcode = b.part.traits().erases.front().opcode;
+  }
+  Bus b;
+  std::uint8_t erase_opcode;
+};
+
+// Program, erase and status write need the write-enable latch; WRDI clears it. Nothing changes.
+TEST_P(SimSpiPartRules, ModifyingCommandsNeedTheWriteEnableLatch) {
+  auto array = b.part.array();
+  std::uint8_t status = b.status();
+  b.program(0x2000, {0x5A});
+  b.erase(erase_opcode, 0x1000);
+  b.cmd({0x01, 0x1C});  // WRSR with no WREN or EWSR before it
+  b.wren();
+  b.cmd({0x04});  // WRDI
+  b.program(0x2000, {0x5A});
+  EXPECT_EQ(b.refused(SpiRefusal::NoWriteEnable), 4u);
+  EXPECT_EQ(b.part.array(), array);
+  EXPECT_EQ(b.status(), status);
+  EXPECT_EQ(b.part.counters().erases + b.part.counters().programs + b.part.counters().status_writes, 0u);
+}
+
+// While a program, erase or status write runs, every command but RDSR is refused (and WEL kept
+// pending); RDSR shows WIP.
+TEST_P(SimSpiPartRules, OnlyStatusReadsWhileBusy) {
+  b.wren();
+  b.erase(erase_opcode, 0x1000);
+  Nanos during = b.now + 1;
+  std::vector<std::uint8_t> in(1);
+  for (std::vector<std::uint8_t> out : {
+           std::vector<std::uint8_t>{0x06 },
+           {0x02,  0x00, 0x20, 0x00, 0x5A},
+           {0x03, 0x00, 0x20, 0x00},
+           {0x9F}
+  }) {
+    b.part.transfer(during++, out.data(), out.size(), in.data(), in.size());
+  }
+  std::uint8_t rdsr = 0x05;
+  b.part.transfer(during, &rdsr, 1, in.data(), 1);
+  EXPECT_EQ(in[0] & 0x01, 0x01);
+  EXPECT_EQ(b.refused(SpiRefusal::Busy), 4u);
+  EXPECT_EQ(b.part.array()[0x2000], 0xFF);
+}
+
+// A chip select that rises before the address or data is complete does nothing; an opcode the
+// part does not implement does nothing.
+TEST_P(SimSpiPartRules, IncompleteAndUnknownCommandsAreIgnored) {
+  auto array = b.part.array();
+  b.wren();
+  b.cmd({0x02, 0x00, 0x20});          // program, address cut short
+  b.cmd({0x02, 0x00, 0x20, 0x00});    // program without data
+  b.cmd({erase_opcode, 0x00, 0x10});  // erase, address cut short
+  b.cmd({0x01});                      // status write without data
+  b.cmd({0xF7, 0x00, 0x00, 0x00});    // no part implements F7h
+  EXPECT_EQ(b.refused(SpiRefusal::Incomplete), 4u);
+  EXPECT_EQ(b.refused(SpiRefusal::UnknownOpcode), 1u);
+  EXPECT_EQ(b.part.array(), array);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, SimSpiPartRules,
+                         testing::Values("25X16", "26DF161", "M25PE80", "25VF016B", "25L1605A", "25F32"));
+
 }  // namespace
 }  // namespace sim
