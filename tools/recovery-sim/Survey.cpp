@@ -67,7 +67,7 @@ std::string verdict(const Report& r) {
   if (r.success()) {
     return "completes, verified";
   }
-  std::string why = r.outcome.to_string();
+  std::string why = outcome_text(r.outcome);
   if (r.outcome.kind == sim::OutcomeKind::FinalSpin) {
     why = "completes, " + std::to_string(r.flash.mismatches) + " bytes wrong";
   }
@@ -90,6 +90,18 @@ Report run(Options o, const std::string& protection) {
   return rehearse(o).report;
 }
 
+nlohmann::json state(const Report& r) {
+  return {
+      {"verdict",    verdict(r)                                                                        },
+      {"outcome",    r.outcome.kind_name()                                                             },
+      {"status",     r.outcome.kind == sim::OutcomeKind::Returned ? nlohmann::json(hex(r.outcome.status))
+                                                              : nlohmann::json(nullptr)},
+      {"verified",   r.flash.verified()                                                                },
+      {"mismatches", r.flash.mismatches                                                                },
+      {"refused",    r.refused                                                                         }
+  };
+}
+
 std::string seconds(double s) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f s", s);
@@ -98,15 +110,38 @@ std::string seconds(double s) {
 
 }  // namespace
 
-void print_compatibility_matrix(std::ostream& out, const Options& engine) {
-  out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
-  out << "|---|---|---|---|---|\n";
+nlohmann::json compatibility_matrix(const Options& engine, const SurveyProgress& progress) {
+  std::size_t total = 0, done = 0;
+  for (const Row& row : rows()) {
+    total += 2 * modes_for(row, engine).size();
+  }
+  nlohmann::json matrix = nlohmann::json::array();
   for (const Row& row : rows()) {
     for (const auto& mode : modes_for(row, engine)) {
-      out << "| " << row.label() << " | " << (row.part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
-          << " | " << verdict(run(mode.options, "power-on")) << " | " << verdict(run(mode.options, "cleared"))
-          << " |\n";
+      nlohmann::json entry = {
+          {"part", row.label()                             },
+          {"bus",  row.part.bus == Bus::Spi ? "SPI" : "LPC"},
+          {"mode", mode.name                               }
+      };
+      for (const char* protection : {"power-on", "cleared"}) {
+        if (progress) progress(done++, total, row.label() + ", " + mode.name + ", " + protection);
+        entry[protection == std::string("power-on") ? "power_on" : "cleared"] =
+            state(run(mode.options, protection));
+      }
+      matrix.push_back(entry);
     }
+  }
+  if (progress) progress(done, total, "");
+  return matrix;
+}
+
+void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix) {
+  out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
+  out << "|---|---|---|---|---|\n";
+  for (const auto& row : matrix) {
+    out << "| " << row["part"].get<std::string>() << " | " << row["bus"].get<std::string>() << " | "
+        << row["mode"].get<std::string>() << " | " << row["power_on"]["verdict"].get<std::string>() << " | "
+        << row["cleared"]["verdict"].get<std::string>() << " |\n";
   }
   out << "\n";
   for (const auto& part : all_parts()) {
@@ -118,7 +153,11 @@ void print_compatibility_matrix(std::ostream& out, const Options& engine) {
   }
 }
 
-void print_duration_estimates(std::ostream& out, const Options& engine) {
+void print_duration_estimates(std::ostream& out, const Options& engine, const SurveyProgress& progress) {
+  std::size_t rehearsals = 0, done = 0;
+  for (const Row& row : rows()) {
+    rehearsals += row.part.bus == Bus::Spi ? 2 : 1;
+  }
   out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
   out << "|---|---|---|---|---|---|---|\n";
   for (const Row& row : rows()) {
@@ -127,6 +166,7 @@ void print_duration_estimates(std::ostream& out, const Options& engine) {
       if (part.bus == Bus::Lpc && mode.options.decode == "top") {
         continue;  // the decode does not change the work on the parts that complete
       }
+      if (progress) progress(done++, rehearsals, row.label() + ", " + mode.name);
       Report r = run(mode.options, "cleared");
       double total = static_cast<double>(r.simulated_ns) / 1e9;
       auto busy_us = r.work.find("part_busy_us");
@@ -135,9 +175,10 @@ void print_duration_estimates(std::ostream& out, const Options& engine) {
       std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
       out << "| " << row.label() << " | " << (part.bus == Bus::Spi ? "SPI" : "LPC") << " | " << mode.name
           << " | " << seconds(total) << " | " << seconds(busy) << " | " << (busy > 0 ? ratio : "-") << " | "
-          << (r.success() ? "verified" : r.outcome.to_string()) << " |\n";
+          << (r.success() ? "verified" : outcome_text(r.outcome)) << " |\n";
     }
   }
+  if (progress) progress(done, rehearsals, "");
 }
 
 }  // namespace rsim
