@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "sim/devices/PartVariants.h"
 #include "tools/recovery-sim/BeepsWav.h"
@@ -73,7 +74,11 @@ void survey(bool matrix, const rsim::Options& o) {
     bar.update(done, total, what);
   };
   if (!matrix) {
-    rsim::print_duration_estimates(std::cout, o, progress);
+    // Printed at the end, so that the table's lines do not interleave with the bar.
+    std::ostringstream table;
+    rsim::print_duration_estimates(table, o, progress);
+    bar.finish();
+    std::cout << table.str();
     return;
   }
   nlohmann::json rows = rsim::compatibility_matrix(o, progress);
