@@ -102,10 +102,12 @@ void check_relocations(std::span<const uint8_t> image, const std::vector<Section
   }
   const uint64_t start = holder->raw_pointer + (rva - holder->virtual_address);
   for (uint64_t at = start; at < start + size;) {
+    if (at + kRelocationBlockHeader > start + size) {
+      throw FfsError("corrupt relocation block at file offset " + hex(at) + ": its header is cut short");
+    }
     const uint64_t page = load32(image, at);
     const uint64_t block = load32(image, at + 4);
-    if (at + kRelocationBlockHeader > start + size || block < kRelocationBlockHeader || block % 2 != 0 ||
-        at + block > start + size) {
+    if (block < kRelocationBlockHeader || block % 2 != 0 || at + block > start + size) {
       throw FfsError("corrupt relocation block at file offset " + hex(at) + ": size " + hex(block) +
                      " does not fit the " + hex(size) + "-byte relocation directory");
     }
