@@ -1,6 +1,7 @@
 // Progress drawn with a carriage return over the same terminal line.
 #include "tools/recovery-sim/ProgressBar.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace rsim {
