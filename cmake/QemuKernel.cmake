@@ -10,7 +10,7 @@ set(QEMU_KERNEL_COMMON_FLAGS --target=i686-unknown-none-elf -ffreestanding -fno-
                              -I${PROJECT_SOURCE_DIR})
 set(QEMU_KERNEL_CXX_FLAGS
     ${QEMU_KERNEL_COMMON_FLAGS} -std=c++20 -O2 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -nostdlibinc -fno-stack-protector -fno-threadsafe-statics -Wall -Wextra -Werror -Werror=global-constructors)
+    -nostdlibinc -fno-stack-protector -fno-threadsafe-statics ${RECOVERY_WARNING_FLAGS} -Werror=global-constructors)
 
 file(GLOB QEMU_KERNEL_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/qemu/*.cpp ${PROJECT_SOURCE_DIR}/qemu/*.S)
 set(QEMU_KERNEL_OBJECTS "")

@@ -11,6 +11,7 @@
 #include "platform/HwAccess.h"
 #include "platform/PostCode.h"
 #include "platform/Stall.h"
+#include "recovery/BeepCodes.h"
 
 // The capsule is a raw image of the flash window 0xFFE00000-0xFFFFFFFF, byte n at base + n.
 constexpr UINT32 RECOVERY_WINDOW_BASE = 0xFFE00000;
@@ -26,23 +27,6 @@ constexpr UINT32 PAGE_SHIFT = 12;
 // Pause before each erase and each write, and after opening the flash.
 constexpr UINT32 FLASH_SETTLE_US = 2000;
 constexpr UINT16 SPEAKER_FREQUENCY_HZ = 1000;
-
-typedef struct {
-  UINT32 Count;
-  UINT32 Duration;
-  UINT32 Interval;
-} BeepPattern;
-
-constexpr BeepPattern BEEP_SPEAKER_FOUND = {1, 200000, 20000};
-constexpr BeepPattern BEEP_NO_CAPSULE = {3, 200000, 20000};  // also: capsule info failed or refused
-constexpr BeepPattern BEEP_NO_MEMORY = {5, 50000, 20000};
-constexpr BeepPattern BEEP_LOAD_FAILED = {1, 100000, 20000};
-constexpr BeepPattern BEEP_TWO_SHORT = {2, 50000, 20000};  // follows the load and detection failures
-constexpr BeepPattern BEEP_NO_FLASH_PART = {2, 200000, 20000};
-constexpr BeepPattern BEEP_PROGRAMMING = {1, 100000, 100000};
-constexpr BeepPattern BEEP_BLOCK = {1, 100000, 20000};
-constexpr BeepPattern BEEP_FLASH_FAILED = {3, 50000, 20000};
-constexpr BeepPattern BEEP_COMPLETE = {2, 200000, 20000};
 
 typedef struct {
   PEI_SPEAKER_IF_PPI* Ppi;  // null: no speaker, the sequence runs silently

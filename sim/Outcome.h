@@ -15,8 +15,12 @@ struct Outcome {
   EFI_STATUS status = EFI_SUCCESS;  // meaningful for Returned
   std::string where;                // Hang: the access the module was repeating; PowerCut: the access number
   std::uint64_t access = 0;         // PowerCut: the access after which power was lost
+  // Hang: why it was declared (the same accesses repeated, or a budget passed) and how long after
+  // the start of the run, in simulated nanoseconds.
+  std::string why;
+  std::uint64_t declared_after = 0;
 
-  // "returned(0x80000003)", "final-spin", "hang(io read 8 0xff2f = 0xff)", "power-cut(access 1234)".
+  // "returned(0x80000003)", "final-spin", "hang(io read 8 0xFF2F = 0xFF)", "power-cut(access 1234)".
   std::string to_string() const;
   // "returned", "final-spin", "hang", "power-cut".
   std::string kind_name() const;

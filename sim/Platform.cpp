@@ -17,10 +17,10 @@ std::string describe(const Access& a) {
   char buf[96];
   unsigned bits = static_cast<unsigned>(a.width) * 8;
   if (a.space == Space::Io) {
-    std::snprintf(buf, sizeof buf, "io %s %u 0x%04x = 0x%0*x", a.write ? "write" : "read", bits, a.address,
+    std::snprintf(buf, sizeof buf, "io %s %u 0x%04X = 0x%0*X", a.write ? "write" : "read", bits, a.address,
                   static_cast<int>(a.width) * 2, a.value);
   } else {
-    std::snprintf(buf, sizeof buf, "mem %s %u 0x%08x = 0x%0*x", a.write ? "write" : "read", bits, a.address,
+    std::snprintf(buf, sizeof buf, "mem %s %u 0x%08X = 0x%0*X", a.write ? "write" : "read", bits, a.address,
                   static_cast<int>(a.width) * 2, a.value);
   }
   return buf;
@@ -152,12 +152,12 @@ void Platform::check_limits(const Access& a, bool looping) {
     o.where = describe(a);
     end_run(o);
   }
-  if (looping || accesses_ - run_start_accesses_ >= limits_.max_accesses ||
-      now_ - run_start_ >= limits_.max_time) {
-    Outcome o;
-    o.kind = OutcomeKind::Hang;
-    o.where = describe(a);
-    end_run(o);
+  const char* why = looping                                                   ? "the same accesses repeated"
+                    : accesses_ - run_start_accesses_ >= limits_.max_accesses ? "the run's access budget"
+                    : now_ - run_start_ >= limits_.max_time                   ? "the run's time budget"
+                                                                              : nullptr;
+  if (why != nullptr) {
+    end_run(hang(describe(a), why));
   }
 }
 
@@ -173,11 +173,19 @@ void Platform::cpu_pause() {
     end_run(o);
   }
   if (now_ - run_start_ >= limits_.max_time) {
-    Outcome o;
-    o.kind = OutcomeKind::Hang;
-    o.where = "pause loop";
-    end_run(o);
+    end_run(hang("pause loop", "the run's time budget"));
   }
+}
+
+Outcome Platform::hang(std::string where, const char* why) const {
+  Outcome o;
+  o.kind = OutcomeKind::Hang;
+  o.where = std::move(where);
+  o.why = why;
+  // A device that will never finish (a part stuck busy) may have moved the clock far past the
+  // budget in one access; the run was declared hung when it crossed the budget.
+  o.declared_after = std::min(now_ - run_start_, limits_.max_time);
+  return o;
 }
 
 void Platform::end_run(Outcome outcome) { throw RunEnded{std::move(outcome)}; }
@@ -227,7 +235,7 @@ std::string Outcome::to_string() const {
   char buf[32];
   switch (kind) {
     case OutcomeKind::Returned:
-      std::snprintf(buf, sizeof buf, "returned(0x%08x)", status);
+      std::snprintf(buf, sizeof buf, "returned(0x%08X)", status);
       return buf;
     case OutcomeKind::FinalSpin:
       return "final-spin";

@@ -148,6 +148,8 @@ class Platform {
   Outcome run(const std::function<EFI_STATUS()>& body);
   // Ends the current run from inside a seam call or a platform service.
   [[noreturn]] void end_run(Outcome outcome);
+  // A hang at `where` (the access being repeated), declared now for reason `why`.
+  Outcome hang(std::string where, const char* why) const;
   // Called at a power cut, after the run has ended: every registered callback returns its device
   // to its power-on state (flash arrays keep their contents).
   void on_power_cycle(std::function<void()> callback) { power_cycle_.push_back(std::move(callback)); }

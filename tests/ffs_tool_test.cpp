@@ -110,16 +110,39 @@ TEST_F(FfsTool, BadInputGivesOneErrorLineAndLeavesOutAlone) {
   expect_refused("x64.efi", "machine is 0x8664");
   write_bytes(dir_ / "huge.efi", make_pe32_image({.size = packaging::kMaxFileSize}));
   expect_refused("huge.efi", "image too large");
+  // Truncated or inconsistent images that a loader would read past their end.
+  const struct {
+    testing_support::Pe32Shape shape;
+    const char* says;
+  } broken[] = {
+      {{.size = 0x100},              "truncated PE32 image"                                    },
+      {{.subsystem = 10},            "subsystem is 10, expected 11"                            },
+      {{.size_of_image = 0x200},     "section .text ends at 0x400, past SizeOfImage 0x200"     },
+      {{.raw_size = 0x10000},        "section .text has SizeOfRawData 0x10000 at 0x1A0, beyond"},
+      {{.relocation_block = 0x1000}, "corrupt relocation block at file offset 0x1A0"           },
+      {{.relocation_block = 4},      "corrupt relocation block"                                },
+  };
+  for (const auto& b : broken) {
+    write_bytes(dir_ / "broken.efi", make_pe32_image(b.shape));
+    expect_refused("broken.efi", b.says);
+  }
 
   write_bytes(dir_ / "good.efi", make_pe32_image());
-  const ToolRun r = run(at("good.efi") + " " + at("no_such_dir/out.ffs"));
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.errors.find("cannot write"), std::string::npos) << r.errors;
+  for (const char* out : {"no_such_dir/out.ffs", "/dev/full"}) {
+    const ToolRun r = run(at("good.efi") + " " + (out[0] == '/' ? out : at(out)));
+    EXPECT_EQ(r.exit_code, 1) << out;
+    EXPECT_NE(r.errors.find("cannot write"), std::string::npos) << r.errors;
+    EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << r.errors;
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/full"))
+      << "a device given as OUT is written in place, not replaced";
 
-  // Usage mistakes exit with 2.
+  // Usage mistakes: one line too.
   for (const std::string args : {"", "a b c", "a b --name", "a b --erase-polarity 2", "a b --frobnicate",
                                  "a b --depex memory+nothing", "a b --guid 1234", "a b --depex"}) {
-    EXPECT_EQ(run(args).exit_code, 2) << args;
+    const ToolRun r = run(args);
+    EXPECT_EQ(r.exit_code, 1) << args;
+    EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << args << "\n" << r.errors;
   }
 }
 

@@ -159,9 +159,9 @@ TEST(BootBiosDestination, ReadsStrapsAfreshWithTheirWidths) {
   for (const auto& a : trace.accesses()) seen.push_back(sim::describe(a));
   UINT32 gcs = machine.chipset().gcs();
   char gcs_read[64];
-  std::snprintf(gcs_read, sizeof gcs_read, "mem read 32 0xfed1f410 = 0x%08x", gcs);
-  std::vector<std::string> expected = {"mem read 32 0xe00f80f0 = 0xfed1c001", gcs_read,
-                                       "mem read 32 0xe00f80f0 = 0xfed1c001", gcs_read};
+  std::snprintf(gcs_read, sizeof gcs_read, "mem read 32 0xFED1F410 = 0x%08X", gcs);
+  std::vector<std::string> expected = {"mem read 32 0xE00F80F0 = 0xFED1C001", gcs_read,
+                                       "mem read 32 0xE00F80F0 = 0xFED1C001", gcs_read};
   EXPECT_EQ(seen, expected);
 }
 

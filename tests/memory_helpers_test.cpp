@@ -65,8 +65,8 @@ TEST(FlashWindow, StoreAndCopyAreSingleByteAccessesInOrder) {
   });
   std::vector<std::string> seen;
   for (const auto& a : trace.accesses()) seen.push_back(sim::describe(a));
-  std::vector<std::string> expected = {"mem write 8 0xffe05555 = 0xaa", "mem read 8 0xfffffffd = 0xfd",
-                                       "mem read 8 0xfffffffe = 0xfe", "mem read 8 0xffffffff = 0xff"};
+  std::vector<std::string> expected = {"mem write 8 0xFFE05555 = 0xAA", "mem read 8 0xFFFFFFFD = 0xFD",
+                                       "mem read 8 0xFFFFFFFE = 0xFE", "mem read 8 0xFFFFFFFF = 0xFF"};
   EXPECT_EQ(seen, expected);
   const UINT8 copied[5] = {0xFD, 0xFE, 0xFF, 0, 0xEE};
   EXPECT_EQ(std::memcmp(out, copied, sizeof out), 0);

@@ -102,7 +102,7 @@ TEST(EcHandshake, AbsentControllerHangsOnTheFlashModeRegisterQuickly) {
   m.platform().limits().max_time = 20'000'000'000;  // 20 s of simulated time
   auto outcome = m.run([] { return SetBiosWriteEnable(1); });
   EXPECT_EQ(outcome.kind, sim::OutcomeKind::Hang);
-  EXPECT_THAT(outcome.where, HasSubstr(" 0xff2"));  // still polling the register window
+  EXPECT_THAT(outcome.where, HasSubstr(" 0xFF2"));  // still polling the register window
   EXPECT_FALSE(m.lpc().bios_write_enabled());       // the chipset bit comes only after the handshake
 }
 

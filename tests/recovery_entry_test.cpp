@@ -185,7 +185,7 @@ TEST(RecoveryEntry, NoInstanceWithACapsuleReturnsTheFailedSearch) {
   rig.pei.install_speaker();
   rig.pei.install_recovery_ppi();
   rig.pei.install_recovery_ppi().fail(RecoveryOp::GetNumberRecoveryCapsules, EFI_DEVICE_ERROR);
-  EXPECT_EQ(rig.run().to_string(), "returned(0x8000000e)");
+  EXPECT_EQ(rig.run().to_string(), "returned(0x8000000E)");
   std::vector<std::uint64_t> instances;
   for (const PeiCall& c : rig.pei.calls()) {
     if (c.name == "LocatePpi" && c.guid.Data1 == gEfiPeiDeviceRecoveryModulePpiGuid.Data1) {

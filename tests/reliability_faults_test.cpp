@@ -114,7 +114,7 @@ TEST(InjectedFaults, AbsentEmbeddedControllerHangsInTheFlashModeWaitWithTheFlash
   sim::Outcome o = rig.run();
   EXPECT_EQ(o.kind, sim::OutcomeKind::Hang) << o.to_string();
   // The unbounded wait reads the flash-mode register through the register window FF2Dh-FF2Fh.
-  EXPECT_NE(o.where.find("0xff2"), std::string::npos) << o.where;
+  EXPECT_NE(o.where.find("0xFF2"), std::string::npos) << o.where;
   EXPECT_EQ(rig.beeps(), std::vector<BeepRequest>{kBeepHello});
   EXPECT_TRUE(rig.changes().empty());
   EXPECT_FALSE(rig.machine().lpc().bios_write_enabled()) << "the handshake comes before the chipset bit";

@@ -33,7 +33,7 @@ TEST(Seam, ForwardsEveryWidthAndCountsTime) {
   EXPECT_EQ(outcome.kind, sim::OutcomeKind::Returned);
   ASSERT_EQ(trace.accesses().size(), 5u);
   EXPECT_EQ(sim::describe(trace.accesses()[0]), "io write 32 0x0100 = 0x12345678");
-  EXPECT_EQ(sim::describe(trace.accesses()[3]), "mem write 16 0xfed00010 = 0xbeef");
+  EXPECT_EQ(sim::describe(trace.accesses()[3]), "mem write 16 0xFED00010 = 0xBEEF");
   EXPECT_EQ(trace.accesses()[4].width, sim::Width::Dword);
   EXPECT_EQ(p.now(), 3 * 1000u + 2 * 250u);
 }
@@ -60,7 +60,7 @@ TEST(Seam, EndlessWaitsEndAsHangOrFinalSpin) {
     return EFI_SUCCESS;
   });
   EXPECT_EQ(hang.kind, sim::OutcomeKind::Hang);
-  EXPECT_EQ(hang.to_string(), "hang(io read 8 0x0062 = 0xff)");
+  EXPECT_EQ(hang.to_string(), "hang(io read 8 0x0062 = 0xFF)");
 
   sim::Platform q;
   auto spin = q.run([] {

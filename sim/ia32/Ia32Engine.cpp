@@ -218,10 +218,8 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
       return eax;
     }
     // A CPU exception: the real processor would not come back from it either.
-    Outcome o;
-    o.kind = OutcomeKind::Hang;
-    o.where = std::string("cpu exception at ") + hex(eip) + ": " + uc_strerror(err);
-    platform.end_run(o);
+    platform.end_run(platform.hang(std::string("cpu exception at ") + hex(eip) + ": " + uc_strerror(err),
+                                   "a CPU exception"));
   });
 }
 

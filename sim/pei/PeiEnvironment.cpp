@@ -152,10 +152,7 @@ void PeiEnvironment::fail_loudly(PeiEnvironment* env, const std::string& what) {
     env->record_misuse(what);
   }
   if (Platform* p = Platform::current()) {
-    Outcome o;
-    o.kind = OutcomeKind::Hang;
-    o.where = what;
-    p->end_run(o);
+    p->end_run(p->hang(what, "a PEI service misused"));
   }
   std::fprintf(stderr, "simulated PEI environment: %s\n", what.c_str());
   std::abort();

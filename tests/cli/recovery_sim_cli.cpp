@@ -166,36 +166,70 @@ TEST_F(RecoverySim, BeepsWavHoldsOneToneperBeep) {
   EXPECT_EQ(tones, expected_tones);
 }
 
+// Every case also asks for --flash-out: bad input must be refused before anything is written.
 TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
   struct Case {
     std::string args, says;
   } cases[] = {
-      {"--part 'Winbond 25X61'",               "closest: \"Winbond 25X16\""          },
-      {"--capsule " + path("missing.bin"),     "cannot read capsule"                 },
-      {"--flash-in " + path("missing.bin"),    "cannot read --flash-in"              },
-      {"--cmos-6e zz",                         "--cmos-6e takes a hexadecimal number"},
-      {"--flmstr1 0x1G",                       "--flmstr1 takes a hexadecimal number"},
-      {"--fault melt-down",                    "unknown fault 'melt-down'"           },
-      {"--fault power-cut",                    "needs a count"                       },
-      {"--fault power-cut@x",                  "positive whole number"               },
-      {"--components 3",                       "--components takes 1 or 2"           },
-      {"--boot usb",                           "--boot takes spi, lpc, 01 or 10"     },
-      {"--descriptor maybe",                   "--descriptor takes valid or none"    },
-      {"--decode sideways",                    "--decode takes aliased or top"       },
-      {"--part 'SST 49LF008A' --components 2", "SPI parts only"                      },
-      {"--report /nonexistent-dir/r.json",     "cannot write"                        },
+      {"--part 'Winbond 25X61'",                     "closest: \"Winbond 25X16\""                        },
+      {"--capsule " + path("missing.bin"),           "cannot read --capsule"                             },
+      {"--flash-in " + path("missing.bin"),          "cannot read --flash-in"                            },
+      {"--capsule " + dir_.string(),                 "--capsule " + dir_.string() + ": it is a directory"},
+      {"--report " + dir_.string(),                  "--report " + dir_.string() + ": it is a directory" },
+      {"--cmos-6e zz",                               "--cmos-6e takes a hexadecimal number"              },
+      {"--flmstr1 0x1G",                             "--flmstr1 takes a hexadecimal number"              },
+      {"--fault melt-down",                          "unknown fault 'melt-down'"                         },
+      {"--fault power-cut",                          "needs a count"                                     },
+      {"--fault power-cut@x",                        "positive whole number"                             },
+      {"--fault power-cut@010",                      "positive whole number"                             },
+      {"--fault power-cut@5 --fault power-cut@0x10", "one fault of this kind per run"                    },
+      {"--trace-limit -1",                           "--trace-limit takes a whole number"                },
+      {"--trace-limit 18446744073709551616",         "--trace-limit takes a whole number"                },
+      {"--components 3",                             "--components takes 1 or 2"                         },
+      {"--components 99999999999999999999",          "--components"                                      },
+      {"--boot usb",                                 "--boot takes spi, lpc, 01 or 10"                   },
+      {"--descriptor maybe",                         "--descriptor takes valid or none"                  },
+      {"--decode sideways",                          "--decode applies to LPC parts only"                },
+      {"--part 'SST 49LF008A' --decode sideways",    "--decode takes aliased or top"                     },
+      {"--part 'SST 49LF008A' --components 2",       "SPI parts only"                                    },
+      {"--part 'SST 49LF008A' --descriptor valid",   "--descriptor applies to SPI parts only"            },
+      {"--descriptor none --bfpr 0",                 "--bfpr describes the flash descriptor"             },
+      {"--report /nonexistent-dir/r.json",           "cannot write --report"                             },
+      {"--list-parts",                               "--list-parts cannot be combined"                   },
+      {"--compatibility --estimate-all",             "cannot be combined with --estimate-all"            },
+      {"--frobnicate",                               "--frobnicate"                                      },
+      {"stray",                                      "stray"                                             },
+      {"--part",                                     "--part"                                            },
   };
   for (const auto& c : cases) {
-    Result r = run(c.args);
+    Result r = run("--flash-out " + path("out.bin") + " " + c.args);
     EXPECT_EQ(r.exit_code, 2) << c.args << "\n" << r.out;
     EXPECT_NE(r.out.find(c.says), std::string::npos) << c.args << "\n" << r.out;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << c.args << "\n" << r.out;
+    EXPECT_FALSE(fs::exists(path("out.bin"))) << c.args;
+  }
+  // A full device: the write or its close fails after the run, and the status says so.
+  for (const char* option : {"--trace", "--report", "--flash-out"}) {
+    Result r = run(std::string("--quiet ") + option + " /dev/full");
+    EXPECT_EQ(r.exit_code, 2) << option << "\n" << r.out;
+    EXPECT_EQ(r.out.rfind(std::string("recovery-sim: cannot write ") + option + " /dev/full", 0), 0u)
+        << r.out;
   }
   Result list = run("--list-parts");
   EXPECT_EQ(list.exit_code, 0);
   // A header, a line per row of both tables, per variant (5) and per note (2).
   EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1 + 21 + 7 + 5 + 2);
   EXPECT_NE(list.out.find("--variant 25L3205D"), std::string::npos) << list.out;
+}
+
+// A rehearsal that asked for a fault and did not get it has not rehearsed it.
+TEST_F(RecoverySim, AFaultPastTheEndOfTheRunFailsIt) {
+  for (const char* fault : {"power-cut@0x10000000", "spi-cycle-error@99999999 --descriptor none"}) {
+    json j = report(std::string("--fault ") + fault, 1);
+    EXPECT_EQ(j["outcome"], "final-spin") << fault;
+    ASSERT_EQ(j["faults_unfired"].size(), 1u) << fault;
+    EXPECT_NE(j["faults_unfired"][0].get<std::string>().find("never fired"), std::string::npos);
+  }
 }
 
 TEST_F(RecoverySim, AShortCapsuleIsHandedToTheModuleWhichRefusesIt) {
@@ -205,6 +239,16 @@ TEST_F(RecoverySim, AShortCapsuleIsHandedToTheModuleWhichRefusesIt) {
   EXPECT_EQ(j["status"], "0x80000004");
   EXPECT_EQ(j["flash"]["changed"], 0);
   EXPECT_EQ(j["beeps"].back(), json({3, 200000, 20000}));
+  // The summary says why, and does not call the untouched flash "verified" next to FAILED.
+  Result r = run("--capsule " + path("short.bin"));
+  EXPECT_EQ(r.exit_code, 1);
+  for (const char* says :
+       {"returned EFI_BAD_BUFFER_SIZE (0x80000004)", "4096 bytes, refused: the module needs 2097152",
+        "(3,200000,20000) no capsule, or the capsule refused", "unchanged, as expected for a refused capsule",
+        "FAILED"}) {
+    EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
+  }
+  EXPECT_EQ(r.out.find("verified"), std::string::npos) << r.out;
 }
 
 TEST_F(RecoverySim, FaultsEndAsDocumented) {
@@ -229,6 +273,12 @@ TEST_F(RecoverySim, FaultsEndAsDocumented) {
     EXPECT_EQ(j["beeps"].back(), c.last_beep) << c.args;
     EXPECT_EQ(j["flash"]["changed"], 0) << c.args;
   }
+  // A part stuck busy moves the controller's completion time out of reach: the hang is declared at
+  // the run's time budget, and that is the time reported.
+  json stuck = report("--fault chip-stuck-busy", 1);
+  EXPECT_EQ(stuck["outcome"], "hang");
+  EXPECT_EQ(stuck["hang"]["why"], "the run's time budget");
+  EXPECT_EQ(stuck["simulated_us"], 900'000'000);
   json quiet = report("--fault no-speaker", 0);
   EXPECT_TRUE(quiet["beeps"].empty());
   EXPECT_TRUE(quiet["frequency"].is_null());
@@ -271,6 +321,13 @@ TEST_F(RecoverySim, LpcPartsAndTheirDecode) {
   EXPECT_EQ(fwh["status"], "0x80000002");
   EXPECT_EQ(fwh["beeps"].back(), json({3, 50000, 20000}));
   EXPECT_EQ(fwh["flash"]["changed"], 0);
+}
+
+TEST_F(RecoverySim, APartThatCannotCompleteNamesTheSettingThatWorks) {
+  // SST 25VF016B's 02h programs one byte of each piece a hardware-sequenced cycle sends.
+  EXPECT_EQ(report("--part 'SST 25VF016B'", 1)["works_with"], "--descriptor none");
+  // Firmware-hub parts erase 64 KiB blocks only: no setting makes them complete.
+  EXPECT_TRUE(report("--part 'INTEL 82802AC'", 1)["works_with"].is_null());
 }
 
 TEST_F(RecoverySim, APartThatErasesMoreThanAChunkFailsVerificationAndSaysWhy) {

@@ -1,5 +1,8 @@
 // make-peim-ffs: wraps the recovery module's PE32 image into a PEIM firmware file.
-// Bad input ends with one error line on stderr and a non-zero exit; OUT is then left untouched.
+// Bad input, a usage mistake or a failed write ends with one error line on stderr and exit status 1;
+// OUT is then left untouched.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -105,20 +108,43 @@ std::vector<uint8_t> read_file(const std::string& path) {
   return bytes;
 }
 
-// Writes beside OUT first and renames, so that a failed write never leaves a partial file at OUT.
-void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "wb");
-  if (f == nullptr) {
-    throw packaging::FfsError("cannot write " + path + ": " + std::strerror(errno));
-  }
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+[[noreturn]] void write_failed(const std::string& path, int error) {
+  throw packaging::FfsError("cannot write " + path + ": " + std::strerror(error));
+}
+
+// Writes, flushes and closes `f`; removes `remove_on_failure` (if given) when anything fails.
+void write_all(std::FILE* f, const std::string& path, const std::vector<uint8_t>& bytes,
+               const char* remove_on_failure) {
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
   const int error = errno;
   const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    const int cause = written && closed ? errno : error;
+  if (!written || !closed) {
+    const int cause = written ? errno : error;
+    if (remove_on_failure != nullptr) std::remove(remove_on_failure);
+    write_failed(path, cause);
+  }
+}
+
+// A regular OUT is written beside itself first and renamed, so that a failed write never leaves a
+// partial file at OUT. Anything else that exists (a device, a pipe) is written in place: renaming
+// over it would replace it.
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (S_ISDIR(st.st_mode)) write_failed(path, EISDIR);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) write_failed(path, errno);
+    write_all(f, path, bytes, nullptr);
+    return;
+  }
+  const std::string temp = path + ".tmp";
+  std::FILE* f = std::fopen(temp.c_str(), "wb");
+  if (f == nullptr) write_failed(path, errno);
+  write_all(f, path, bytes, temp.c_str());
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    const int error = errno;
     std::remove(temp.c_str());
-    throw packaging::FfsError("cannot write " + path + ": " + std::strerror(cause));
+    write_failed(path, error);
   }
 }
 
@@ -137,8 +163,8 @@ int main(int argc, char** argv) {
     write_file(args.out, file);
     return 0;
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "make-peim-ffs: error: %s\n%s", e.message.c_str(), kUsage);
-    return 2;
+    std::fprintf(stderr, "make-peim-ffs: error: %s (--help shows the usage)\n", e.message.c_str());
+    return 1;
   } catch (const packaging::FfsError& e) {
     std::fprintf(stderr, "make-peim-ffs: error: %s\n", e.what());
     return 1;

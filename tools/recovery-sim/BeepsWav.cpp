@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdio>
 #include <stdexcept>
 
 namespace rsim {
@@ -27,12 +28,14 @@ void write_beeps_wav(const std::string& path, const std::vector<Beep>& beeps, st
   info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
   if (f == nullptr) {
-    throw std::runtime_error("cannot write " + path + ": " + sf_strerror(nullptr));
+    throw std::runtime_error("cannot write --beeps-wav " + path + ": " + sf_strerror(nullptr));
   }
   sf_count_t written = sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-  sf_close(f);
-  if (written != static_cast<sf_count_t>(samples.size())) {
-    throw std::runtime_error("cannot write " + path + ": short write");
+  // The header's sizes are written at the close: a failed close leaves an unplayable file.
+  bool closed = sf_close(f) == 0;
+  if (written != static_cast<sf_count_t>(samples.size()) || !closed) {
+    std::remove(path.c_str());
+    throw std::runtime_error("cannot write --beeps-wav " + path + ": the file system refused the data");
   }
 }
 

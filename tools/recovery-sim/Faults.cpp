@@ -1,6 +1,7 @@
 // Fault names as the command line spells them.
 #include <stdexcept>
 
+#include "tools/recovery-sim/Numbers.h"
 #include "tools/recovery-sim/Options.h"
 
 namespace rsim {
@@ -49,16 +50,16 @@ Fault parse_fault(const std::string& text) {
     }
     Fault fault{f.kind, 0};
     if (has_n) {
-      std::string n = text.substr(text.find('@') + 1);
-      std::size_t used = 0;
-      unsigned long long v = 0;
+      std::uint64_t v = 0;
       try {
-        v = std::stoull(n, &used, 0);
-      } catch (const std::exception&) {
-        used = 0;
+        v = parse_count("N", text.substr(text.find('@') + 1));
+      } catch (const std::invalid_argument&) {
+        v = 0;
       }
-      if (used == 0 || used != n.size() || v == 0 || n[0] == '-') {
-        throw std::invalid_argument("fault '" + text + "': N must be a positive whole number");
+      if (v == 0) {
+        throw std::invalid_argument("fault '" + text +
+                                    "': N must be a positive whole number, in decimal without leading "
+                                    "zeros or in 0x hexadecimal");
       }
       fault.n = v;
     }
@@ -69,6 +70,22 @@ Fault parse_fault(const std::string& text) {
     list += (list.empty() ? "" : ", ") + n;
   }
   throw std::invalid_argument("unknown fault '" + text + "' (known: " + list + ")");
+}
+
+std::vector<Fault> parse_faults(const std::vector<std::string>& texts) {
+  std::vector<Fault> faults;
+  for (const auto& text : texts) {
+    Fault f = parse_fault(text);
+    for (const auto& earlier : faults) {
+      // Power is lost once per run, and the controller fails one chosen cycle.
+      if (earlier.kind == f.kind && (f.kind == FaultKind::PowerCut || f.kind == FaultKind::SpiCycleError)) {
+        throw std::invalid_argument("--fault " + fault_name(earlier) + " and --fault " + text +
+                                    ": one fault of this kind per run");
+      }
+    }
+    faults.push_back(f);
+  }
+  return faults;
 }
 
 std::string fault_name(const Fault& f) {

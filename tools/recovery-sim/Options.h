@@ -33,6 +33,8 @@ struct Fault {
 // Parses "power-cut@N", "spi-cycle-error@N", "chip-stuck-busy", ... Throws std::invalid_argument
 // with a message naming the valid faults.
 Fault parse_fault(const std::string& text);
+// Parses every --fault; refuses a second power cut or SPI cycle error (one of each per run).
+std::vector<Fault> parse_faults(const std::vector<std::string>& texts);
 std::string fault_name(const Fault& f);
 const std::vector<std::string>& fault_names();
 
@@ -49,7 +51,8 @@ struct Options {
   std::optional<std::string> flash_out;
   std::optional<std::string> report;
   std::optional<std::string> trace;
-  std::uint64_t trace_limit = 5'000'000;
+  // About 50 bytes a line: the default keeps a trace file near 50 MB.
+  std::uint64_t trace_limit = 1'000'000;
   std::optional<std::string> beeps_wav;
   std::string initial_protection = "power-on";  // or "cleared"
   std::string variant;             // a named variant of the part (--list-parts); empty: the row's part

@@ -2,8 +2,6 @@
 #include "tools/recovery-sim/Rehearsal.h"
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 
@@ -13,6 +11,7 @@
 #include "sim/pei/SpeakerModel.h"
 #include "tools/recovery-sim/Engine.h"
 #include "tools/recovery-sim/Expectation.h"
+#include "tools/recovery-sim/Files.h"
 #include "tools/recovery-sim/FlashRig.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/TraceFile.h"
@@ -28,14 +27,6 @@ bool has(const Options& o, FaultKind k) {
     }
   }
   return false;
-}
-
-std::vector<std::uint8_t> read_file(const std::string& path, const char* what) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw std::invalid_argument(std::string("cannot read ") + what + " '" + path + "'");
-  }
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 PartEntry resolve_part(const std::string& text) {
@@ -83,6 +74,25 @@ struct TeeTrace : sim::TraceSink {
   }
 };
 
+// Counted faults name an access or a cycle that the run may never reach.
+std::vector<std::string> unfired_faults(const std::vector<Fault>& faults, const sim::Outcome& outcome,
+                                        const Report& r) {
+  std::vector<std::string> unfired;
+  for (const auto& f : faults) {
+    if (f.kind == FaultKind::PowerCut && outcome.kind != sim::OutcomeKind::PowerCut) {
+      unfired.push_back(fault_name(f) + " never fired: the run ended after " + std::to_string(r.accesses) +
+                        " accesses");
+    }
+    auto injected = r.refused.find("controller-injected-cycle-error");
+    if (f.kind == FaultKind::SpiCycleError && (injected == r.refused.end() || injected->second == 0)) {
+      unfired.push_back(fault_name(f) + " never fired: the run made " +
+                        std::to_string(r.work.at("software_cycles") + r.work.at("hardware_cycles")) +
+                        " SPI cycles");
+    }
+  }
+  return unfired;
+}
+
 }  // namespace
 
 RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
@@ -107,16 +117,17 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
       part.bus == Bus::Spi ? make_spi_rig(machine, part, options) : make_lpc_rig(machine, part, options);
 
   std::vector<std::uint8_t> initial =
-      options.flash_in ? read_file(*options.flash_in, "--flash-in file") : old_flash_pattern(rig->size());
+      options.flash_in ? read_input("--flash-in", *options.flash_in) : old_flash_pattern(rig->size());
   if (initial.size() != rig->size()) {
-    throw std::invalid_argument("--flash-in file holds " + std::to_string(initial.size()) +
-                                " bytes; this platform's flash is " + std::to_string(rig->size()));
+    throw std::invalid_argument("--flash-in " + *options.flash_in + " holds " +
+                                std::to_string(initial.size()) + " bytes; this platform's flash is " +
+                                std::to_string(rig->size()));
   }
   rig->load(initial);
   const std::vector<std::uint8_t> before = rig->contents();
 
   std::vector<std::uint8_t> capsule =
-      options.capsule_file ? read_file(*options.capsule_file, "capsule") : generated_capsule();
+      options.capsule_file ? read_input("--capsule", *options.capsule_file) : generated_capsule();
 
   sim::PeiEnvironment pei;
   sim::SpeakerModel* speaker = has(options, FaultKind::NoSpeaker) ? nullptr : &pei.install_speaker();
@@ -162,7 +173,9 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   sim::Outcome outcome = engine->run(machine, pei);
   auto t1 = std::chrono::steady_clock::now();
   machine.platform().set_trace(nullptr);
-  trace.reset();
+  if (trace) {
+    trace->close();
+  }
 
   RehearsalResult result;
   Report& r = result.report;
@@ -209,11 +222,16 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   }
   r.refused = rig->refusals();
   r.work = rig->work();
+  r.capsule_size = capsule.size();
+  r.capsule_refused = outcome.kind == sim::OutcomeKind::Returned && outcome.status == EFI_BAD_BUFFER_SIZE &&
+                      capsule.size() < kCapsuleBytes;
   for (const auto& f : options.faults) {
     r.faults.push_back(fault_name(f));
   }
-  r.simulated_ns = machine.platform().now();
   r.accesses = machine.platform().accesses();
+  r.faults_unfired = unfired_faults(options.faults, outcome, r);
+  // A part that never finishes may have moved the clock far past the point the hang was declared.
+  r.simulated_ns = outcome.kind == sim::OutcomeKind::Hang ? outcome.declared_after : machine.platform().now();
   r.host_ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
   return result;
 }

@@ -4,9 +4,18 @@
 #include <cstdio>
 #include <sstream>
 
+#include "tools/recovery-sim/BeepMeaning.h"
 #include "tools/recovery-sim/Diagnosis.h"
+#include "tools/recovery-sim/Expectation.h"
+#include "tools/recovery-sim/StatusName.h"
 
 namespace rsim {
+
+std::string seconds_text(std::uint64_t ns) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.2f s", static_cast<double>(ns) / 1e9);
+  return buf;
+}
 
 std::string hex(std::uint64_t v, int digits) {
   char buf[32];
@@ -14,11 +23,25 @@ std::string hex(std::uint64_t v, int digits) {
   return buf;
 }
 
+std::string outcome_text(const sim::Outcome& outcome) {
+  switch (outcome.kind) {
+    case sim::OutcomeKind::Returned:
+      return "returned " + efi_status_text(outcome.status);
+    case sim::OutcomeKind::Hang:
+      return "hang at " + outcome.where + ", declared after " + seconds_text(outcome.declared_after) +
+             " of simulated time (" + outcome.why + ")";
+    default:
+      return outcome.to_string();
+  }
+}
+
 nlohmann::json Report::to_json() const {
   using nlohmann::json;
   json j;
   j["outcome"] = outcome.kind_name();
-  j["status"] = outcome.kind == sim::OutcomeKind::Returned ? json(hex(outcome.status)) : json(nullptr);
+  const bool returned = outcome.kind == sim::OutcomeKind::Returned;
+  j["status"] = returned ? json(hex(outcome.status)) : json(nullptr);
+  j["status_name"] = returned ? json(efi_status_text(outcome.status)) : json(nullptr);
   if (outcome.kind == sim::OutcomeKind::Hang || outcome.kind == sim::OutcomeKind::PowerCut) {
     j["where"] = outcome.where;
   }
@@ -29,6 +52,16 @@ nlohmann::json Report::to_json() const {
         {"sha256", image->second}
     };
   }
+  if (outcome.kind == sim::OutcomeKind::Hang) {
+    j["hang"] = {
+        {"why",               outcome.why                  },
+        {"declared_after_us", outcome.declared_after / 1000}
+    };
+  }
+  j["capsule_size"] = capsule_size;
+  j["capsule_refused"] = capsule_refused;
+  j["faults_unfired"] = faults_unfired;
+  j["works_with"] = works_with ? json(*works_with) : json(nullptr);
   j["configured_part"] = configured_part;
   j["bus"] = bus;
   j["part"] = detected ? json{{"vendor", detected->first}, {"name", detected->second}} : json(nullptr);
@@ -63,11 +96,40 @@ nlohmann::json Report::to_json() const {
 }
 
 namespace {
-std::string seconds(std::uint64_t ns) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.2f s", static_cast<double>(ns) / 1e9);
-  return buf;
+
+constexpr const char* kIndent = "\n            ";
+
+// One line per run of equal patterns, with what the module means by it.
+void beep_lines(std::ostringstream& o, const std::vector<Beep>& beeps,
+                std::optional<std::uint32_t> frequency) {
+  if (beeps.empty()) {
+    o << "none";
+    return;
+  }
+  o << "(count, duration us, interval us)";
+  if (frequency) {
+    o << " at " << *frequency << " Hz";
+  }
+  auto same = [](const Beep& a, const Beep& b) {
+    return a.count == b.count && a.duration == b.duration && a.interval == b.interval;
+  };
+  for (std::size_t i = 0; i < beeps.size();) {
+    std::size_t n = 1;
+    while (i + n < beeps.size() && same(beeps[i + n], beeps[i])) {
+      n++;
+    }
+    const Beep& b = beeps[i];
+    const Beep* next = i + n < beeps.size() ? &beeps[i + n] : nullptr;
+    o << kIndent << (n > 1 ? std::to_string(n) + " x " : "") << "(" << b.count << "," << b.duration << ","
+      << b.interval << ")";
+    std::string meaning = beep_meaning(b, next);
+    if (!meaning.empty()) {
+      o << " " << meaning;
+    }
+    i += n;
+  }
 }
+
 }  // namespace
 
 std::string Report::summary() const {
@@ -83,22 +145,13 @@ std::string Report::summary() const {
   if (image) {
     o << "\nimage       " << image->first << " (sha256 " << image->second << ")";
   }
-  o << "\noutcome     " << outcome.to_string() << "\n";
-  o << "beeps       ";
-  if (beeps.empty()) {
-    o << "none";
+  o << "\noutcome     " << outcome_text(outcome);
+  if (capsule_refused) {
+    o << "\ncapsule     " << capsule_size << " bytes, refused: the module needs " << kCapsuleBytes
+      << " bytes or more (a raw image of 0xFFE00000-0xFFFFFFFF)";
   }
-  for (std::size_t i = 0; i < beeps.size(); i++) {
-    o << (i ? " " : "") << "(" << beeps[i].count << "," << beeps[i].duration << "," << beeps[i].interval
-      << ")";
-    if (i == 7 && beeps.size() > 10) {
-      o << " ... " << beeps.size() - 10 << " more ...";
-      i = beeps.size() - 3;
-    }
-  }
-  if (frequency) {
-    o << " at " << *frequency << " Hz";
-  }
+  o << "\nbeeps       ";
+  beep_lines(o, beeps, frequency);
   o << "\npost codes  " << post_codes.size() << " written";
   if (!post_codes.empty()) {
     // Everything before the first chunk counter is an SPI probe marker (0x41).
@@ -115,7 +168,9 @@ std::string Report::summary() const {
     o << buf;
   }
   o << "\nflash       ";
-  if (flash.verified()) {
+  if (capsule_refused && flash.verified()) {
+    o << "unchanged, as expected for a refused capsule";
+  } else if (flash.verified()) {
     o << "verified: " << flash.size << " bytes as expected";
   } else {
     o << flash.mismatches << " of " << flash.size << " bytes differ from the expectation, first at "
@@ -137,9 +192,16 @@ std::string Report::summary() const {
     }
   }
   std::string why = explain_wrong_flash(*this);
-  if (!why.empty()) o << "\n            " << why;
-  o << "\ntime        " << seconds(simulated_ns) << " on hardware (simulated), " << accesses << " accesses, "
-    << static_cast<std::uint64_t>(host_ms + 0.5) << " ms host time\n";
+  if (!why.empty()) o << kIndent << why;
+  for (const auto& f : faults_unfired) {
+    o << "\nfault       " << f;
+  }
+  if (works_with) {
+    o << "\nhint        " << configured_part << " does not complete on this platform; it does with "
+      << *works_with;
+  }
+  o << "\ntime        " << seconds_text(simulated_ns) << " on hardware (simulated), " << accesses
+    << " accesses, " << static_cast<std::uint64_t>(host_ms + 0.5) << " ms host time\n";
   o << "result      " << (success() ? "SUCCESS" : "FAILED") << "\n";
   return o.str();
 }

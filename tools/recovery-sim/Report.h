@@ -49,12 +49,24 @@ struct Report {
   std::uint64_t accesses = 0;
   double host_ms = 0;
   std::uint32_t chunks_done = 0;
+  std::uint64_t capsule_size = 0;
+  bool capsule_refused = false;             // the module returned EFI_BAD_BUFFER_SIZE for its size
+  std::vector<std::string> faults_unfired;  // "power-cut@N never fired: ..."
+  std::optional<std::string> works_with;    // options with which this part completes instead
 
-  bool success() const { return outcome.kind == sim::OutcomeKind::FinalSpin && flash.verified(); }
+  // A rehearsal that asked for a fault and did not get it has not rehearsed it.
+  bool success() const {
+    return outcome.kind == sim::OutcomeKind::FinalSpin && flash.verified() && faults_unfired.empty();
+  }
   nlohmann::json to_json() const;
   std::string summary() const;
 };
 
 std::string hex(std::uint64_t v, int digits = 8);
+// "12.34 s" for simulated nanoseconds.
+std::string seconds_text(std::uint64_t ns);
+// "final-spin", "returned EFI_UNSUPPORTED (0x80000003)", "hang at ..., declared after 900.00 s of
+// simulated time (the run's time budget)", "power-cut(access 1234)".
+std::string outcome_text(const sim::Outcome& outcome);
 
 }  // namespace rsim

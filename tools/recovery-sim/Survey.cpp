@@ -68,7 +68,7 @@ std::string verdict(const Report& r) {
   if (r.success()) {
     return "completes, verified";
   }
-  std::string why = r.outcome.to_string();
+  std::string why = outcome_text(r.outcome);
   if (r.outcome.kind == sim::OutcomeKind::FinalSpin) {
     why = "completes, " + std::to_string(r.flash.mismatches) + " bytes wrong";
   }
@@ -89,6 +89,18 @@ std::string verdict(const Report& r) {
 Report run(Options o, const std::string& protection) {
   o.initial_protection = protection;
   return rehearse(o).report;
+}
+
+nlohmann::json state(const Report& r) {
+  return {
+      {"verdict",    verdict(r)                                                                        },
+      {"outcome",    r.outcome.kind_name()                                                             },
+      {"status",     r.outcome.kind == sim::OutcomeKind::Returned ? nlohmann::json(hex(r.outcome.status))
+                                                              : nlohmann::json(nullptr)},
+      {"verified",   r.flash.verified()                                                                },
+      {"mismatches", r.flash.mismatches                                                                },
+      {"refused",    r.refused                                                                         }
+  };
 }
 
 std::string seconds(double s) {
@@ -115,39 +127,51 @@ std::vector<SurveyRow> survey_rows(bool every_decode, const Options& engine) {
 
 namespace {
 
-// The table's rows, rehearsed on every core and printed in order.
-void print_rows(std::ostream& out, const std::vector<SurveyRow>& rows,
-                std::string (*columns)(const SurveyRow&)) {
+// Rehearses `rows` on every core; `deliver` sees each row's output in table order, with progress
+// reported as rows finish.
+void survey_in_workers(const std::vector<SurveyRow>& rows,
+                       const std::function<std::string(const SurveyRow&)>& job,
+                       const std::function<void(const std::string&)>& deliver,
+                       const SurveyProgress& progress) {
+  if (progress && !rows.empty()) progress(0, rows.size(), rows[0].part + ", " + rows[0].mode);
   run_in_workers(
-      rows.size(),
-      [&](std::size_t i) {
-        const SurveyRow& row = rows[i];
-        return "| " + row.part + " | " + row.bus + " | " + row.mode + " | " + columns(row) + " |\n";
-      },
-      [&](std::size_t, const std::string& line) { out << line << std::flush; });
-}
-
-std::string compatibility(const SurveyRow& row) {
-  return verdict(run(row.options, "power-on")) + " | " + verdict(run(row.options, "cleared"));
-}
-
-std::string duration(const SurveyRow& row) {
-  Report r = run(row.options, "cleared");
-  double total = static_cast<double>(r.simulated_ns) / 1e9;
-  auto busy_us = r.work.find("part_busy_us");
-  double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
-  char ratio[32];
-  std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
-  return seconds(total) + " | " + seconds(busy) + " | " + (busy > 0 ? ratio : "-") + " | " +
-         (r.success() ? "verified" : r.outcome.to_string());
+      rows.size(), [&](std::size_t i) { return job(rows[i]); },
+      [&](std::size_t i, const std::string& output) {
+        deliver(output);
+        if (progress) {
+          progress(i + 1, rows.size(), i + 1 < rows.size() ? rows[i + 1].part + ", " + rows[i + 1].mode : "");
+        }
+      });
 }
 
 }  // namespace
 
-void print_compatibility_matrix(std::ostream& out, const Options& engine) {
+nlohmann::json compatibility_matrix(const Options& engine, const SurveyProgress& progress) {
+  nlohmann::json matrix = nlohmann::json::array();
+  survey_in_workers(
+      survey_rows(true, engine),
+      [](const SurveyRow& row) {
+        nlohmann::json entry = {
+            {"part",   row.part},
+            {                             "bus", row.bus        },
+            {                        "mode",        row.mode      },
+            { "power_on",        state(run(row.options,        "power-on"))},
+            {        "cleared",        state(run(row.options,     "cleared"))}
+        };
+        return entry.dump();
+      },
+      [&](const std::string& output) { matrix.push_back(nlohmann::json::parse(output)); }, progress);
+  return matrix;
+}
+
+void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix) {
   out << "| Part | Bus | Mode | From power-on protection | With protection cleared |\n";
   out << "|---|---|---|---|---|\n";
-  print_rows(out, survey_rows(true, engine), compatibility);
+  for (const auto& row : matrix) {
+    out << "| " << row["part"].get<std::string>() << " | " << row["bus"].get<std::string>() << " | "
+        << row["mode"].get<std::string>() << " | " << row["power_on"]["verdict"].get<std::string>() << " | "
+        << row["cleared"]["verdict"].get<std::string>() << " |\n";
+  }
   out << "\n";
   for (const auto& part : all_parts()) {
     std::string_view note = sim::part_note(part.name);
@@ -158,10 +182,23 @@ void print_compatibility_matrix(std::ostream& out, const Options& engine) {
   }
 }
 
-void print_duration_estimates(std::ostream& out, const Options& engine) {
+void print_duration_estimates(std::ostream& out, const Options& engine, const SurveyProgress& progress) {
   out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
   out << "|---|---|---|---|---|---|---|\n";
-  print_rows(out, survey_rows(false, engine), duration);
+  survey_in_workers(
+      survey_rows(false, engine),
+      [](const SurveyRow& row) {
+        Report r = run(row.options, "cleared");
+        double total = static_cast<double>(r.simulated_ns) / 1e9;
+        auto busy_us = r.work.find("part_busy_us");
+        double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
+        char ratio[32];
+        std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
+        return "| " + row.part + " | " + row.bus + " | " + row.mode + " | " + seconds(total) + " | " +
+               seconds(busy) + " | " + (busy > 0 ? ratio : "-") + " | " +
+               (r.success() ? "verified" : outcome_text(r.outcome)) + " |\n";
+      },
+      [&](const std::string& line) { out << line << std::flush; }, progress);
 }
 
 }  // namespace rsim

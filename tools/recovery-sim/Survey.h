@@ -3,9 +3,13 @@
 // state (and why not), and how long it takes on hardware against the part's own busy time.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tools/recovery-sim/Options.h"
 
@@ -21,11 +25,21 @@ struct SurveyRow {
 // only the default aliased decode. `engine` chooses the engine (and image) every row runs on.
 std::vector<SurveyRow> survey_rows(bool every_decode, const Options& engine = {});
 
-// The rows are rehearsed in worker processes on every core and printed in table order.
-// Markdown table: part, mode, outcome from power-on protection, outcome with protection cleared.
-void print_compatibility_matrix(std::ostream& out, const Options& engine = {});
+// Called as the survey goes: rows finished, rows in all, the next row to finish.
+using SurveyProgress = std::function<void(std::size_t done, std::size_t total, const std::string& what)>;
+
+// The rows are rehearsed in worker processes on every core, in table order.
+// Every part in every mode, from power-on protection and with protection cleared, on the engine
+// `engine` names, as JSON: an array of {part, bus, mode, power_on, cleared}, each state {verdict,
+// outcome, status, verified, mismatches, refused}.
+nlohmann::json compatibility_matrix(const Options& engine = {}, const SurveyProgress& progress = {});
+
+// The matrix as a Markdown table: part, mode, outcome from power-on protection, outcome with
+// protection cleared.
+void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix);
 
 // Markdown table: part, mode, estimated recovery time, the part's erase+program busy time, ratio.
-void print_duration_estimates(std::ostream& out, const Options& engine = {});
+void print_duration_estimates(std::ostream& out, const Options& engine = {},
+                              const SurveyProgress& progress = {});
 
 }  // namespace rsim

@@ -1,6 +1,8 @@
 // Access trace file: "<index> <time ns> <access>" per line.
 #include "tools/recovery-sim/TraceFile.h"
 
+#include "tools/recovery-sim/Files.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -8,19 +10,27 @@
 namespace rsim {
 
 TraceFile::TraceFile(const std::string& path, std::uint64_t limit)
-    : file_(std::fopen(path.c_str(), "w")), limit_(limit) {
+    : path_(path), file_(std::fopen(path.c_str(), "w")), limit_(limit) {
   if (file_ == nullptr) {
-    throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot write --trace " + path + ": " + std::strerror(errno));
   }
   std::fputs("# index time_ns access\n", file_);
 }
 
 TraceFile::~TraceFile() {
+  if (file_ != nullptr) {
+    std::fclose(file_);
+  }
+}
+
+void TraceFile::close() {
   if (dropped_ != 0) {
     std::fprintf(file_, "# %llu more accesses not written (--trace-limit %llu)\n",
                  static_cast<unsigned long long>(dropped_), static_cast<unsigned long long>(limit_));
   }
-  std::fclose(file_);
+  std::FILE* f = file_;
+  file_ = nullptr;
+  close_output(f, "--trace", path_);
 }
 
 void TraceFile::record(const sim::Access& a) {

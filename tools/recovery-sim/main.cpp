@@ -2,33 +2,25 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <chrono>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "sim/devices/PartVariants.h"
 #include "tools/recovery-sim/BeepsWav.h"
+#include "tools/recovery-sim/ExitStatus.h"
+#include "tools/recovery-sim/Files.h"
+#include "tools/recovery-sim/Numbers.h"
+#include "tools/recovery-sim/OptionRules.h"
 #include "tools/recovery-sim/PartCatalog.h"
+#include "tools/recovery-sim/ProgressBar.h"
 #include "tools/recovery-sim/Rehearsal.h"
 #include "tools/recovery-sim/Survey.h"
+#include "tools/recovery-sim/WorksWith.h"
 
 namespace {
-
-std::uint32_t parse_hex(const std::string& option, const std::string& text, std::uint64_t max) {
-  std::size_t used = 0;
-  unsigned long long v = 0;
-  try {
-    v = std::stoull(text, &used, 16);
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (used == 0 || used != text.size() || text[0] == '-' || v > max) {
-    throw std::invalid_argument(option + " takes a hexadecimal number up to " + rsim::hex(max, 0) +
-                                ", not '" + text + "'");
-  }
-  return static_cast<std::uint32_t>(v);
-}
 
 void list_parts() {
   std::printf("%-4s %-24s %-10s %s\n", "bus", "part", "id", "size");
@@ -50,50 +42,69 @@ std::string variant_from_quirk(const std::string& quirk) {
   return quirk == "64k-sector-erase" || quirk == "res-dummy-bytes" ? "" : quirk;
 }
 
-class ProgressBar {
- public:
-  explicit ProgressBar(bool enabled) : enabled_(enabled), start_(std::chrono::steady_clock::now()) {}
-  void update(std::uint32_t chunks, std::uint32_t address) {
-    if (!enabled_) {
-      return;
-    }
-    auto now = std::chrono::steady_clock::now();
-    if (now - start_ < std::chrono::seconds(1) || now - last_ < std::chrono::milliseconds(100)) {
-      return;
-    }
-    last_ = now;
-    shown_ = true;
-    int filled = static_cast<int>(chunks * 30 / 496);
-    std::fprintf(stderr, "\r[%-30s] %3u/496 chunks  0x%08X", std::string(filled, '#').c_str(), chunks,
-                 address);
-    std::fflush(stderr);
-  }
-  ~ProgressBar() {
-    if (shown_) {
-      std::fprintf(stderr, "\r%60s\r", "");
-    }
-  }
+constexpr const char* kFooter =
+    "Beeps are shown as (count, duration us, interval us): the speaker sounds count times, each tone\n"
+    "lasting duration microseconds and followed by interval microseconds of silence.\n"
+    "Exit status: 0 the recovery completed and the flash holds what it should; 1 it did not (the\n"
+    "summary says why), or a requested fault never fired; 2 bad input (one line on stderr, nothing\n"
+    "written).";
 
- private:
-  bool enabled_;
-  bool shown_ = false;
-  std::chrono::steady_clock::time_point start_, last_{};
-};
-
-void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (!out) {
-    throw std::runtime_error("cannot write " + path);
+// Every option given on the command line, by its long name, with its last value.
+rsim::GivenOptions given_options(const CLI::App& app) {
+  rsim::GivenOptions given;
+  for (const CLI::Option* opt : app.get_options()) {
+    if (opt->count() != 0) {
+      given.values[opt->get_name()] = opt->results().empty() ? "" : opt->results().back();
+    }
   }
+  return given;
+}
+
+void write_text(const std::string& option, const std::string& path, const std::string& text) {
+  rsim::write_output(option, path, text.data(), text.size());
+}
+
+bool on_terminal(bool quiet) { return !quiet && isatty(STDERR_FILENO); }
+
+// --compatibility and --estimate-all: every part on the engine `o` names, with progress on a
+// terminal; with --compatibility, the matrix as JSON in --report.
+void survey(bool matrix, const rsim::Options& o) {
+  rsim::ProgressBar bar(on_terminal(false), "rehearsals");
+  auto progress = [&](std::size_t done, std::size_t total, const std::string& what) {
+    bar.update(done, total, what);
+  };
+  if (!matrix) {
+    // Printed at the end, so that the table's lines do not interleave with the bar.
+    std::ostringstream table;
+    rsim::print_duration_estimates(table, o, progress);
+    bar.finish();
+    std::cout << table.str();
+    return;
+  }
+  nlohmann::json rows = rsim::compatibility_matrix(o, progress);
+  bar.finish();
+  if (o.report) {
+    write_text("--report", *o.report, rows.dump(2) + "\n");
+  }
+  rsim::print_compatibility_matrix(std::cout, rows);
+}
+
+// Stdout is an output like any other: a summary that could not be written is a failed write.
+int checked_stdout(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "recovery-sim: cannot write to standard output: %s\n", std::strerror(errno));
+    return rsim::kBadInput;
+  }
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Rehearse a flash recovery of the module on a simulated PC."};
+  app.footer(kFooter);
   rsim::Options o;
-  std::string flmstr1, bfpr, cmos = "0", descriptor = "valid";
+  std::string flmstr1, bfpr, cmos = "0", descriptor = "valid", trace_limit = std::to_string(o.trace_limit);
   std::vector<std::string> faults;
   bool list = false, matrix = false, estimates = false;
   app.add_option("--capsule", o.capsule_file, "recovery capsule (raw 2 MiB image); default: a generated one");
@@ -107,9 +118,9 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_option("--flash-in", o.flash_in, "initial flash contents (SPI: all components in linear order)");
   app.add_option("--flash-out", o.flash_out, "write the final flash contents here");
-  app.add_option("--report", o.report, "write a JSON report here");
-  app.add_option("--trace", o.trace, "write every hardware access here, one per line");
-  app.add_option("--trace-limit", o.trace_limit, "at most this many trace lines (0: no limit)")
+  app.add_option("--report", o.report, "write a JSON report here (with --compatibility: the matrix)");
+  app.add_option("--trace", o.trace, "write every hardware access here, one per line (about 50 bytes each)");
+  app.add_option("--trace-limit", trace_limit, "at most this many trace lines (0: no limit)")
       ->capture_default_str();
   app.add_option("--beeps-wav", o.beeps_wav, "write the beeps as a WAV file");
   app.add_option("--initial-protection", o.initial_protection, "power-on or cleared")->capture_default_str();
@@ -119,7 +130,7 @@ int main(int argc, char** argv) {
   app.add_option("--decode", o.decode, "LPC parts smaller than the window: aliased or top")
       ->capture_default_str();
   app.add_option(
-      "--fault", faults, "inject a fault (repeatable): " + [] {
+      "--fault", faults, "inject a fault (repeatable; one power cut and one SPI cycle error at most): " + [] {
         std::string s;
         for (const auto& n : rsim::fault_names()) s += (s.empty() ? "" : ", ") + n;
         return s;
@@ -140,59 +151,72 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e);
-  }
-  if (list) {
-    list_parts();
-    return 0;
-  }
-  try {
-    if (!image_base.empty()) o.image_base = parse_hex("--image-base", image_base, 0xFFFFFFFF);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "recovery-sim: %s\n", e.what());
-    return 2;
-  }
-  if (matrix || estimates) {
-    try {
-      matrix ? rsim::print_compatibility_matrix(std::cout, o) : rsim::print_duration_estimates(std::cout, o);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "recovery-sim: %s\n", e.what());
-      return 2;
+    if (e.get_exit_code() == 0) {
+      return app.exit(e);  // --help
     }
-    return 0;
+    std::fprintf(stderr, "recovery-sim: %s (--help lists the options)\n", e.what());
+    return rsim::kBadInput;
   }
   try {
+    rsim::check_option_rules(given_options(app), rsim::find_part(o.part));
+    if (!image_base.empty())
+      o.image_base = static_cast<std::uint32_t>(rsim::parse_hex("--image-base", image_base, 0xFFFFFFFF));
+    if (list) {
+      list_parts();
+      return checked_stdout(rsim::kRecovered);
+    }
+    if (matrix || estimates) {
+      if (o.report) rsim::check_output_path("--report", *o.report);
+      survey(matrix, o);
+      return checked_stdout(rsim::kRecovered);
+    }
     if (descriptor != "valid" && descriptor != "none") {
       throw std::invalid_argument("--descriptor takes valid or none, not '" + descriptor + "'");
     }
     o.descriptor = descriptor == "valid";
     if (!quirk.empty() && o.variant.empty()) o.variant = variant_from_quirk(quirk);
-    o.cmos_6e = static_cast<std::uint8_t>(parse_hex("--cmos-6e", cmos, 0xFF));
-    if (!flmstr1.empty()) o.flmstr1 = parse_hex("--flmstr1", flmstr1, 0xFFFFFFFF);
-    if (!bfpr.empty()) o.bfpr = parse_hex("--bfpr", bfpr, 0xFFFFFFFF);
-    for (const auto& f : faults) {
-      o.faults.push_back(rsim::parse_fault(f));
+    o.cmos_6e = static_cast<std::uint8_t>(rsim::parse_hex("--cmos-6e", cmos, 0xFF));
+    if (!flmstr1.empty())
+      o.flmstr1 = static_cast<std::uint32_t>(rsim::parse_hex("--flmstr1", flmstr1, 0xFFFFFFFF));
+    if (!bfpr.empty()) o.bfpr = static_cast<std::uint32_t>(rsim::parse_hex("--bfpr", bfpr, 0xFFFFFFFF));
+    o.trace_limit = rsim::parse_count("--trace-limit", trace_limit);
+    o.faults = rsim::parse_faults(faults);
+    for (const auto& [option, path] : {
+             std::pair{"--flash-out", o.flash_out},
+             std::pair{"--report",    o.report   },
+             std::pair{"--trace",     o.trace    },
+             std::pair{"--beeps-wav", o.beeps_wav}
+    }) {
+      if (path) rsim::check_output_path(option, *path);
     }
-    ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
-    rsim::RehearsalResult result =
-        rsim::rehearse(o, [&](std::uint32_t chunks, std::uint32_t address) { bar.update(chunks, address); });
-    const rsim::Report& r = result.report;
-    if (o.flash_out) write_bytes(*o.flash_out, result.final_flash);
-    if (o.report) {
-      std::ofstream out(*o.report);
-      out << r.to_json().dump(2) << "\n";
-      if (!out) throw std::runtime_error("cannot write " + *o.report);
+
+    rsim::ProgressBar bar(on_terminal(o.quiet), "chunks");
+    rsim::RehearsalResult result = rsim::rehearse(
+        o, [&](std::uint32_t chunks, std::uint32_t address) { bar.update(chunks, 496, rsim::hex(address)); });
+    bar.finish();
+    rsim::Report& r = result.report;
+    // A part that cannot complete on this platform: find the setting that makes it work, unless the
+    // run was meant to fail (a fault, a refused capsule, straps the module does not take).
+    if (!r.success() && o.faults.empty() && !r.capsule_refused && !o.boot) {
+      r.works_with = rsim::settings_that_work(o);
     }
+    if (o.flash_out)
+      rsim::write_output("--flash-out", *o.flash_out, result.final_flash.data(), result.final_flash.size());
+    if (o.report) write_text("--report", *o.report, r.to_json().dump(2) + "\n");
     if (o.beeps_wav) rsim::write_beeps_wav(*o.beeps_wav, r.beeps, r.frequency.value_or(1000));
     if (!o.quiet) {
       std::fputs(r.summary().c_str(), stdout);
     } else if (!r.success()) {
-      std::fprintf(stderr, "recovery-sim: %s; flash %s\n", r.outcome.to_string().c_str(),
-                   r.flash.verified() ? "as expected" : "differs from the expectation");
+      std::fprintf(stderr, "recovery-sim: %s\n",
+                   !r.faults_unfired.empty()
+                       ? r.faults_unfired.front().c_str()
+                       : (rsim::outcome_text(r.outcome) + "; flash " +
+                          (r.flash.verified() ? "as expected" : "differs from the expectation"))
+                             .c_str());
     }
-    return r.success() ? 0 : 1;
+    return checked_stdout(r.success() ? rsim::kRecovered : rsim::kRecoveryFailed);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "recovery-sim: %s\n", e.what());
-    return 2;
+    return rsim::kBadInput;
   }
 }
