@@ -151,13 +151,12 @@ nlohmann::json compatibility_matrix(const Options& engine, const SurveyProgress&
   survey_in_workers(
       survey_rows(true, engine),
       [](const SurveyRow& row) {
-        nlohmann::json entry = {
-            {"part",   row.part},
-            {                             "bus", row.bus        },
-            {                        "mode",        row.mode      },
-            { "power_on",        state(run(row.options,        "power-on"))},
-            {        "cleared",        state(run(row.options,     "cleared"))}
-        };
+        nlohmann::json entry;
+        entry["part"] = row.part;
+        entry["bus"] = row.bus;
+        entry["mode"] = row.mode;
+        entry["power_on"] = state(run(row.options, "power-on"));
+        entry["cleared"] = state(run(row.options, "cleared"));
         return entry.dump();
       },
       [&](const std::string& output) { matrix.push_back(nlohmann::json::parse(output)); }, progress);
