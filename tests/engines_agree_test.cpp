@@ -37,8 +37,10 @@ Scenario with(std::string name, std::initializer_list<std::string> faults, rsim:
   return Scenario{std::move(name), o};
 }
 
+// Every test process writes its own file: ctest runs the scenarios as parallel processes, and one
+// rewriting a shared file would truncate it under another's feet.
 std::string short_capsule() {
-  std::string path = testing::TempDir() + "engines_short_capsule.bin";
+  std::string path = testing::TempDir() + "engines_short_capsule_" + std::to_string(getpid()) + ".bin";
   std::ofstream(path, std::ios::binary) << std::string(1 << 20, '\x5A');
   return path;
 }
