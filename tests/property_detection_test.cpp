@@ -53,8 +53,14 @@ RC_GTEST_PROP(DetectionProperty, SpiDetectionReturnsTheFirstMatchingRow, ()) {
   sim::Outcome o = machine.run([&] { return DetectFlashDevice(&device, nullptr); });
   int row = expected_spi_row(traits);
   RC_TAG(traits.name);
-  RC_ASSERT(row >= 0);
   RC_ASSERT(o.kind == sim::OutcomeKind::Returned);
+  if (row < 0) {
+    // No row's identification command gets the part's ID back (a part that answers RES only after
+    // dummy bytes): detection finds nothing.
+    RC_ASSERT(o.status == EFI_UNSUPPORTED);
+    RC_ASSERT(device == nullptr);
+    return;
+  }
   RC_ASSERT(o.status == EFI_SUCCESS);
   RC_ASSERT(device == &SpiDeviceList[row].Device);
 }
