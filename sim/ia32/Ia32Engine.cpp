@@ -1,12 +1,13 @@
 // The emulated CPU's wiring: in/out hooks and the decoded range to the platform's buses, code hooks
-// at the image's pause instructions and at the PEI thunks. A callback never lets an exception
-// through the emulator's C frames: it records how the run ended, stops the emulation, and the
-// outcome is reported once uc_emu_start has returned.
+// at the image's pause instructions, the PEI thunks and the device rows' Probe entries. A callback
+// never lets an exception through the emulator's C frames: it records how the run ended, stops the
+// emulation, and the outcome is reported once uc_emu_start has returned.
 #include "sim/ia32/Ia32Engine.h"
 
 #include <sys/mman.h>
 #include <unicorn/unicorn.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -40,6 +41,12 @@ struct Run {
   std::uint8_t* decoded = nullptr;  // host memory behind the decoded range
   std::optional<Outcome> ended;
   std::exception_ptr failure;
+  // Detection as the module makes it: a row whose Probe returns success is the detected part.
+  const std::vector<DeviceRow>* rows = nullptr;
+  std::optional<DeviceRow> probing;  // the row of the Probe being run
+  std::uint32_t probe_return = 0, probe_esp = 0;
+  std::vector<std::uint32_t> return_sites;  // hooked already
+  std::optional<DeviceRow> detected;
 
   explicit Run(Platform& p) : platform(p) {}
   ~Run() {
@@ -123,6 +130,52 @@ void on_thunk(uc_engine*, std::uint64_t address, std::uint32_t, void* user) {
   run.guarded([&] { run.bridge->serve(static_cast<std::uint32_t>(address)); });
 }
 
+std::uint32_t stack_word(uc_engine* uc, std::uint32_t esp, unsigned n) {
+  std::uint32_t v = 0;
+  uc_mem_read(uc, esp + 4 * n, &v, 4);
+  return v;
+}
+
+void on_probe_return(uc_engine* uc, std::uint64_t address, std::uint32_t, void* user) {
+  Run& run = *static_cast<Run*>(user);
+  std::uint32_t esp = 0, eax = 0;
+  uc_reg_read(uc, UC_X86_REG_ESP, &esp);
+  uc_reg_read(uc, UC_X86_REG_EAX, &eax);
+  if (run.probing && address == run.probe_return && esp > run.probe_esp) {
+    if (eax == 0) {  // EFI_SUCCESS
+      run.detected = run.probing;
+    }
+    run.probing.reset();
+  }
+}
+
+// A Probe's entry: notes the row and hooks where the Probe returns to. The return site is code
+// not yet run the first time it is seen; its cached translation, if any, is dropped so that the
+// new hook is part of it.
+void on_probe(uc_engine* uc, std::uint64_t address, std::uint32_t, void* user) {
+  Run& run = *static_cast<Run*>(user);
+  if (run.ended || run.failure) {
+    return;
+  }
+  std::uint32_t esp = 0;
+  uc_reg_read(uc, UC_X86_REG_ESP, &esp);
+  run.probe_esp = esp;
+  run.probe_return = stack_word(uc, esp, 0);
+  run.probing = probed_row(*run.rows, static_cast<std::uint32_t>(address), stack_word(uc, esp, 1));
+  if (std::find(run.return_sites.begin(), run.return_sites.end(), run.probe_return) ==
+      run.return_sites.end()) {
+    uc_hook hook;
+    if (uc_hook_add(uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(on_probe_return), user, run.probe_return,
+                    run.probe_return) != UC_ERR_OK) {
+      run.failure = std::make_exception_ptr(ImageError("the CPU emulator refused to hook a Probe's return"));
+      uc_emu_stop(uc);
+      return;
+    }
+    uc_ctl_remove_cache(uc, run.probe_return, run.probe_return + 1);
+    run.return_sites.push_back(run.probe_return);
+  }
+}
+
 void check(uc_err err, const char* what) {
   if (err != UC_ERR_OK) {
     throw ImageError(std::string("the CPU emulator refused to ") + what + ": " + uc_strerror(err));
@@ -149,12 +202,20 @@ Ia32Engine::Ia32Engine(const Pe32Image& image, std::uint32_t base)
       }
     }
   }
+  rows_ = find_device_rows(image, placed_, base);
+  for (const DeviceRow& r : rows_) {
+    if (std::find(probes_.begin(), probes_.end(), r.probe) == probes_.end()) {
+      probes_.push_back(r.probe);
+    }
+  }
 }
 
 Ia32Engine::~Ia32Engine() = default;
 
 Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
   Run run(platform);
+  run.rows = &rows_;
+  detected_.reset();
   check(uc_open(UC_ARCH_X86, UC_MODE_32, &run.uc), "start");
   GuestMemory memory(run.uc);
 
@@ -202,9 +263,16 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
   check(uc_hook_add(run.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(on_thunk), &run,
                     bridge.thunks_begin(), bridge.thunks_end() - 1),
         "hook the PEI thunks");
+  for (std::uint32_t probe : probes_) {
+    check(uc_hook_add(run.uc, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(on_probe), &run, probe, probe),
+          "hook a Probe");
+  }
 
   return platform.run([&]() -> EFI_STATUS {
     uc_err err = uc_emu_start(run.uc, entry_, return_address, 0, 0);
+    if (run.detected) {
+      detected_ = std::make_pair(run.detected->vendor, run.detected->part);
+    }
     if (run.failure) {
       std::rethrow_exception(run.failure);
     }

@@ -5,10 +5,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/Outcome.h"
 #include "sim/Platform.h"
+#include "sim/ia32/DeviceRows.h"
 #include "sim/ia32/Pe32Loader.h"
 #include "sim/pei/PeiEnvironment.h"
 
@@ -31,12 +35,17 @@ class Ia32Engine {
   std::uint32_t base() const { return base_; }
   // Instructions of the image that are `pause`, found by scanning its code (no symbols needed).
   const std::vector<std::uint32_t>& pause_sites() const { return pauses_; }
+  // The part ("vendor", "name") whose Probe last returned success in the last run, if any.
+  const std::optional<std::pair<std::string, std::string>>& detected() const { return detected_; }
 
  private:
   std::vector<std::uint8_t> placed_;
   std::uint32_t base_;
   std::uint32_t entry_;
   std::vector<std::uint32_t> pauses_;
+  std::vector<DeviceRow> rows_;
+  std::vector<std::uint32_t> probes_;  // distinct Probe entries of the rows
+  std::optional<std::pair<std::string, std::string>> detected_;
 };
 
 }  // namespace sim::ia32

@@ -47,7 +47,7 @@ EngineRun rehearse_on(rsim::Options options, const std::string& engine,
                       std::uint64_t keep_to = 0);
 
 // The report as JSON without what legitimately differs between runs on two engines or two bases:
-// the engine and image, the host time, and the detected part (the image keeps no record of it).
+// the engine and image, and the host time.
 std::string comparable_report(const rsim::Report& r);
 
 // Empty when `a` and `b` saw the same accesses, report and final flash; otherwise what differs

@@ -36,9 +36,9 @@ class ImageEngine : public Engine {
   sim::Outcome run(sim::Machine& machine, sim::PeiEnvironment& pei) override {
     return engine_.run(machine.platform(), pei);
   }
-  // The image keeps no record of its detection that could be read without symbols.
+  // The engine watches the image's Probe calls: the row whose Probe succeeded last.
   std::optional<std::optional<std::pair<std::string, std::string>>> detected() const override {
-    return std::nullopt;
+    return engine_.detected();
   }
 
  private:
