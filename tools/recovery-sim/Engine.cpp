@@ -22,7 +22,7 @@ class HostEngine : public Engine {
   sim::Outcome run(sim::Machine& machine, sim::PeiEnvironment& pei) override {
     return machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
   }
-  std::optional<std::optional<std::pair<std::string, std::string>>> detected() const override {
+  std::optional<std::pair<std::string, std::string>> detected() const override {
     return last_detected_part();
   }
 };
@@ -37,9 +37,7 @@ class ImageEngine : public Engine {
     return engine_.run(machine.platform(), pei);
   }
   // The engine watches the image's Probe calls: the row whose Probe succeeded last.
-  std::optional<std::optional<std::pair<std::string, std::string>>> detected() const override {
-    return engine_.detected();
-  }
+  std::optional<std::pair<std::string, std::string>> detected() const override { return engine_.detected(); }
 
  private:
   ImageIdentity identity_;

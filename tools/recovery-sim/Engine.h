@@ -26,9 +26,8 @@ class Engine {
   virtual std::optional<ImageIdentity> image() const { return std::nullopt; }
   // Runs the module's entry point from its just-loaded state on `machine`.
   virtual sim::Outcome run(sim::Machine& machine, sim::PeiEnvironment& pei) = 0;
-  // The part the module's last detection chose, when the engine can see it; the outer optional is
-  // empty when it cannot.
-  virtual std::optional<std::optional<std::pair<std::string, std::string>>> detected() const = 0;
+  // The part (vendor, name) the module's last detection chose in the run; none when it chose none.
+  virtual std::optional<std::pair<std::string, std::string>> detected() const = 0;
 };
 
 // The engine `options` ask for. Throws std::invalid_argument (one line) for an unknown engine, a

@@ -186,9 +186,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   if (auto image = engine->image()) {
     r.image = std::make_pair(image->path, image->sha256);
   }
-  auto detected = engine->detected();
-  r.detection_visible = detected.has_value();
-  r.detected = detected.value_or(std::nullopt);
+  r.detected = engine->detected();
   if (speaker != nullptr) {
     for (const auto& b : speaker->beeps()) {
       r.beeps.push_back(Beep{b.count, b.duration, b.interval});

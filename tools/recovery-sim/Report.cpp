@@ -137,8 +137,6 @@ std::string Report::summary() const {
   o << "part        " << configured_part << " (" << bus << ")";
   if (detected) {
     o << "; detected " << detected->first << " " << detected->second;
-  } else if (!detection_visible) {
-    o << "; detection not visible to the " << engine << " engine";
   } else {
     o << "; none detected";
   }

@@ -31,9 +31,8 @@ struct FlashCheck {
 struct Report {
   std::string engine = "host";
   std::optional<std::pair<std::string, std::string>> image;  // ia32: path, SHA-256
-  bool detection_visible = true;  // false: the engine cannot see which part the module detected
-  std::string configured_part;    // "VENDOR NAME" as asked
-  std::string bus;                // "spi" or "lpc"
+  std::string configured_part;                               // "VENDOR NAME" as asked
+  std::string bus;                                           // "spi" or "lpc"
   sim::Outcome outcome;
   std::optional<std::pair<std::string, std::string>> detected;  // vendor, name
   std::vector<Beep> beeps;
