@@ -13,8 +13,11 @@ namespace {
 
 constexpr Nanos kMs = 1'000'000;
 
-// clang-format off
-const std::vector<PartVariant> kVariants = {
+// Built on first use: benchmark and test rows are registered from static initialisers in other
+// files, which may run before a namespace-scope table of this file would be constructed.
+const std::vector<PartVariant>& variants() {
+  // clang-format off
+  static const std::vector<PartVariant> table = {
     {.part = "25L3205A", .name = "25L3205D",
      .differs = "the later part with the same ID (C2 20 16): 20h erases 4 KiB, not the 64 KiB sector",
      .spi = [](SpiPartTraits& t) {
@@ -39,8 +42,10 @@ const std::vector<PartVariant> kVariants = {
     {.part = "39V040FPA", .name = "30h-sector",
      .differs = "30h erases a 4 KiB sector and 50h a 64 KiB block, as on the other JEDEC parts",
      .jedec = [](JedecFlashPart& p) { p.set_erase_commands(0x30, 0x50); }},
-};
-// clang-format on
+  };
+  // clang-format on
+  return table;
+}
 
 const PartVariant& find(std::string_view part, std::string_view name) {
   std::string known;
@@ -54,11 +59,11 @@ const PartVariant& find(std::string_view part, std::string_view name) {
 
 }  // namespace
 
-const std::vector<PartVariant>& part_variants() { return kVariants; }
+const std::vector<PartVariant>& part_variants() { return variants(); }
 
 std::vector<const PartVariant*> variants_of(std::string_view part) {
   std::vector<const PartVariant*> v;
-  for (const PartVariant& p : kVariants) {
+  for (const PartVariant& p : variants()) {
     if (p.part == part) v.push_back(&p);
   }
   return v;
