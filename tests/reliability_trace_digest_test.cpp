@@ -88,6 +88,8 @@ constexpr Scenario kScenarios[] = {
     {"sst-25vf016b-software",  "SST 25VF016B",  false, "power-on"},
     {"sst-49lf008a-lpc",       "SST 49LF008A",  false, "cleared" },
     {"intel-82802ac-fwh",      "INTEL 82802AC", false, "power-on"},
+    {"atmel-25df641-hardware", "Atmel 25DF641", true,  "power-on"},
+    {"atmel-25df041-software", "Atmel 25DF041", false, "power-on"},
 };
 
 // One line per scenario: name, accesses, simulated ns, outcome, trace digest, result digest.
