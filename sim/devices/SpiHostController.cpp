@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
 
 #include "sim/Platform.h"
 #include "sim/devices/LpcBridge.h"
@@ -40,42 +42,61 @@ constexpr std::uint32_t kVsccWsr = 0x08, kVsccWews = 0x10;
 constexpr std::uint8_t kOpWrsr = 0x01, kOpProgram = 0x02, kOpRead = 0x03, kOpRdsr = 0x05, kOpWren = 0x06,
                        kOpEwsr = 0x50;
 
-// How each byte of the window takes a write.
-enum : std::uint8_t {
-  kPlain,                 // read/write storage
-  kReadOnly,              // BFPR, FREGn, FDOD: from the descriptor
-  kFdocByte,              // FDOC: FDOD follows it
-  kHsfsFlags,             // HSFS 7:0, write 1 to clear
-  kHsfsLock,              // HSFS 15:8, FLOCKDN sets once
-  kHsfcGo,                // HSFC 7:0 with FGO
-  kSsfsFlags,             // SSFS, write 1 to clear
-  kSsfcGo,                // SSFC 7:0 with SCGO
-  kLockable,              // PREOP, OPTYPE, OPMENU: frozen by FLOCKDN
-  kCycleRegister = 0x80,  // flag: writing it while a cycle runs is an error
+// How each byte of the window takes a write, as bit masks so that every byte of an access is
+// handled at once. A byte is either replaced by what is written (`replace`; only its `store`
+// bits keep the written value, the rest read 0) or changed bit by bit: written ones clear its
+// `clear` bits and set its `set` bits. `hw_start`/`sw_start` are the cycle start bits (they read
+// 0); `cycle` marks the cycle registers, which a running cycle refuses; `lockable` the bytes that
+// FLOCKDN freezes; `fdoc` the bytes FDOD follows. Three zero bytes past the window let any access
+// load four bytes of each table.
+struct WriteRules {
+  using Table = std::array<std::uint8_t, 0x200 + 3>;
+  Table replace{}, store{}, clear{}, set{}, hw_start{}, sw_start{}, cycle{}, lockable{}, fdoc{};
 };
 
-constexpr std::array<std::uint8_t, 0x200> make_kinds() {
-  std::array<std::uint8_t, 0x200> k{};
-  for (std::uint32_t o = kBfpr; o < kBfpr + 4; o++) k[o] = kReadOnly;
-  k[kHsfs] = kHsfsFlags;
-  k[kHsfs + 1] = kHsfsLock;
-  k[kHsfc] = kHsfcGo | kCycleRegister;
-  k[kHsfc + 1] = kPlain | kCycleRegister;
-  for (std::uint32_t o = kFaddr; o < kFaddr + 4; o++) k[o] = kPlain | kCycleRegister;
-  for (std::uint32_t o = kFdata; o < kFdataEnd; o++) k[o] = kPlain | kCycleRegister;
-  for (std::uint32_t o = kFreg; o < kFreg + 20; o++) k[o] = kReadOnly;
-  k[kSsfs] = kSsfsFlags;
-  k[kSsfc] = kSsfcGo | kCycleRegister;
-  k[kSsfc + 1] = kPlain | kCycleRegister;
-  k[kSsfc + 2] = kPlain | kCycleRegister;
-  for (std::uint32_t o = kPreop; o < kOpmenu + 8; o++) k[o] = kLockable;
-  for (std::uint32_t o = kFdoc; o < kFdoc + 4; o++) k[o] = kFdocByte;
-  for (std::uint32_t o = kFdod; o < kFdod + 4; o++) k[o] = kReadOnly;
-  for (std::uint32_t o = kLvscc; o < kUvscc + 4; o++) k[o] = kPlain;
-  for (std::uint32_t o = kFpb; o < kFpb + 4; o++) k[o] = kPlain;
-  return k;
+constexpr WriteRules make_write_rules() {
+  WriteRules r;
+  // Read/write storage unless set otherwise below.
+  for (std::uint32_t o = 0; o < 0x200; o++) r.replace[o] = r.store[o] = 0xFF;
+  auto read_only = [&r](std::uint32_t first, std::uint32_t count) {
+    for (std::uint32_t o = first; o < first + count; o++) r.replace[o] = r.store[o] = 0;
+  };
+  auto cycle_register = [&r](std::uint32_t first, std::uint32_t count) {
+    for (std::uint32_t o = first; o < first + count; o++) r.cycle[o] = 0xFF;
+  };
+  // BFPR, FREGn and FDOD come from the descriptor.
+  read_only(kBfpr, 4);
+  read_only(kFreg, 20);
+  read_only(kFdod, 4);
+  // HSFS 7:0 and SSFS: status bits are write-1-to-clear; HSFS 15:8: FLOCKDN sets once.
+  read_only(kHsfs, 2);
+  r.clear[kHsfs] = kFdone | kHwFcerr | kHwAel;
+  r.set[kHsfs + 1] = kFlockdn;
+  read_only(kSsfs, 1);
+  r.clear[kSsfs] = kCds | kSwFcerr | kSwAel;
+  // HSFC 7:0 keeps FCYCLE; FGO starts a hardware cycle and reads 0. SSFC 7:0 keeps bits 6:2;
+  // SCGO starts a software cycle and reads 0; bits 0 and 7 are reserved.
+  r.store[kHsfc] = 0x06;
+  r.hw_start[kHsfc] = 0x01;
+  r.store[kSsfc] = 0x7C;
+  r.sw_start[kSsfc] = 0x02;
+  cycle_register(kHsfc, 2);
+  cycle_register(kFaddr, 4);
+  cycle_register(kFdata, kFdataEnd - kFdata);
+  cycle_register(kSsfc, 3);
+  for (std::uint32_t o = kPreop; o < kOpmenu + 8; o++) r.lockable[o] = 0xFF;
+  for (std::uint32_t o = kFdoc; o < kFdoc + 4; o++) r.fdoc[o] = 0xFF;
+  return r;
 }
-constexpr std::array<std::uint8_t, 0x200> kKinds = make_kinds();
+constexpr WriteRules kWriteRules = make_write_rules();
+
+// Four bytes from `p`, the first the least significant, as the register image is laid out.
+inline std::uint32_t load32(const std::uint8_t* p) {
+  static_assert(std::endian::native == std::endian::little);
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
 }  // namespace
 
 const char* block_name(SpiBlock b) {
@@ -179,60 +200,61 @@ std::uint32_t SpiHostController::mem_read(std::uint32_t address, Width w) {
   return value;
 }
 
-[[gnu::always_inline]] inline void SpiHostController::write_byte(std::uint32_t o, std::uint8_t v,
-                                                                 bool running, WriteEffects& effects) {
-  std::uint8_t kind = kKinds[o];
-  if ((kind & kCycleRegister) != 0 && running) {
-    // Writing a cycle register while a cycle runs is refused and flagged.
-    regs_[sw_busy_ ? kSsfs : kHsfs] |= sw_busy_ ? kSwFcerr : kHwFcerr;
-    counters_.blocked[static_cast<std::size_t>(SpiBlock::WhileBusy)]++;
-    return;
-  }
-  switch (kind & ~kCycleRegister) {
-    case kPlain:
-      regs_[o] = v;
-      break;
-    case kReadOnly:
-      break;
-    case kFdocByte:
-      regs_[o] = v;
-      effects.fdod = true;
-      break;
-    case kHsfsFlags:
-      regs_[o] &= static_cast<std::uint8_t>(~(v & (kFdone | kHwFcerr | kHwAel)));
-      break;
-    case kHsfsLock:
-      if ((v & kFlockdn) != 0) regs_[o] |= kFlockdn;
-      break;
-    case kHsfcGo:
-      regs_[o] = v & 0x06;  // FGO reads 0
-      effects.hw_go = effects.hw_go || (v & 0x01) != 0;
-      break;
-    case kSsfsFlags:
-      regs_[o] &= static_cast<std::uint8_t>(~(v & (kCds | kSwFcerr | kSwAel)));
-      break;
-    case kSsfcGo:
-      regs_[o] = v & 0x7C;  // SCGO reads 0; bits 0 and 7 reserved
-      effects.sw_go = effects.sw_go || (v & 0x02) != 0;
-      break;
-    case kLockable:
-      if ((regs_[kHsfs + 1] & kFlockdn) == 0) regs_[o] = v;
-      break;
-  }
-}
-
 void SpiHostController::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
   settle();
   std::uint32_t offset = address & (kWindowSize - 1);
-  std::uint32_t bytes = std::min(static_cast<std::uint32_t>(w), kWindowSize - offset);
-  bool running = sw_busy_ || hw_busy_;  // no cycle starts before every byte has landed
-  WriteEffects effects;
-  // Byte by byte, lowest address first (at most four: written out).
-  write_byte(offset, static_cast<std::uint8_t>(value), running, effects);
-  if (bytes > 1) write_byte(offset + 1, static_cast<std::uint8_t>(value >> 8), running, effects);
-  if (bytes > 2) write_byte(offset + 2, static_cast<std::uint8_t>(value >> 16), running, effects);
-  if (bytes > 3) write_byte(offset + 3, static_cast<std::uint8_t>(value >> 24), running, effects);
-  if (effects.fdod || effects.sw_go || effects.hw_go) act_on(effects);
+  // The rules act on every byte of the access at once, and no cycle starts before every byte has
+  // landed. `value` holds only the access's bytes (zeros above them), so a rule loaded for four
+  // bytes acts on no byte past the access; only the bytes of the access are stored, and none past
+  // the end of the window.
+  auto rule = [offset](const WriteRules::Table& t) { return load32(&t[offset]); };
+  std::uint32_t bytes = static_cast<std::uint32_t>(w);
+  if (offset + bytes > kWindowSize) [[unlikely]] {
+    bytes = kWindowSize - offset;
+  }
+  auto touched = [bytes] { return 0xFFFFFFFFu >> (32 - 8 * bytes); };
+  std::uint32_t replace = rule(kWriteRules.replace);
+  std::uint32_t store = rule(kWriteRules.store);
+  std::uint32_t hw_start = rule(kWriteRules.hw_start);
+  std::uint32_t sw_start = rule(kWriteRules.sw_start);
+  std::uint32_t refused = 0;
+  if (sw_busy_ || hw_busy_) [[unlikely]] {
+    // Writing a cycle register while a cycle runs is refused and flagged.
+    refused = rule(kWriteRules.cycle) & touched();
+    replace &= ~refused;
+    store &= ~refused;
+    hw_start &= ~refused;
+    sw_start &= ~refused;
+  }
+  if ((regs_[kHsfs + 1] & kFlockdn) != 0) [[unlikely]] {
+    std::uint32_t frozen = rule(kWriteRules.lockable);
+    replace &= ~frozen;
+    store &= ~frozen;
+  }
+  std::uint32_t old = load32(&regs_[offset]);
+  std::uint32_t now = (value & store) | (old & ~replace & ~(value & rule(kWriteRules.clear))) |
+                      (value & rule(kWriteRules.set));
+  // (A store wider than the access would also delay the next read of a neighbouring register.)
+  if (bytes == 1) {
+    regs_[offset] = static_cast<std::uint8_t>(now);
+  } else if (bytes == 2) {
+    std::memcpy(&regs_[offset], &now, 2);
+  } else if (bytes == 4) {
+    std::memcpy(&regs_[offset], &now, 4);
+  } else {
+    std::memcpy(&regs_[offset], &now, 3);  // a dword that runs past the end of the window
+  }
+  if (refused != 0) [[unlikely]] {
+    regs_[sw_busy_ ? kSsfs : kHsfs] |= sw_busy_ ? kSwFcerr : kHwFcerr;
+    counters_.blocked[static_cast<std::size_t>(SpiBlock::WhileBusy)] +=
+        static_cast<std::uint64_t>(std::popcount(refused)) / 8;
+  }
+  WriteEffects effects{.sw_go = (value & sw_start) != 0,
+                       .hw_go = (value & hw_start) != 0,
+                       .fdod = rule(kWriteRules.fdoc) != 0 && (rule(kWriteRules.fdoc) & touched()) != 0};
+  if (effects.fdod || effects.sw_go || effects.hw_go) [[unlikely]] {
+    act_on(effects);
+  }
 }
 
 void SpiHostController::act_on(WriteEffects effects) {

@@ -90,11 +90,10 @@ class SpiHostController : public MemHandler {
 
   void settle();
   void complete_cycle();
-  // One byte of a register write; `effects` collects the start bits and FDOC changes it made.
+  // What a register write set off: the start bits and FDOC changes it made.
   struct WriteEffects {
     bool sw_go = false, hw_go = false, fdod = false;
   };
-  void write_byte(std::uint32_t offset, std::uint8_t value, bool running, WriteEffects& effects);
   // What a write set off once all its bytes have landed: FDOD follows FDOC, cycles start.
   [[gnu::noinline]] void act_on(WriteEffects effects);
   void put32(std::uint32_t offset, std::uint32_t value);
