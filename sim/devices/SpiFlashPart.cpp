@@ -2,6 +2,10 @@
 #include "sim/devices/SpiFlashPart.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#include <stdexcept>
+#include <string>
 #include <utility>
 
 namespace sim {
@@ -26,13 +30,27 @@ constexpr std::uint8_t kRems = 0x90;
 constexpr std::uint8_t kRdid = 0x9F;
 constexpr std::uint8_t kRes = 0xAB;
 
-int lowest_bit(std::uint8_t mask) {
-  int shift = 0;
-  while (mask != 0 && (mask & 1u) == 0) {
-    mask >>= 1;
-    shift++;
+// Sets `n` bytes. Most data phases are empty or one byte (a status poll, an SST byte program);
+// those are written directly rather than through the C library.
+inline void fill_bytes(std::uint8_t* p, std::size_t n, std::uint8_t value) {
+  if (n == 1) {
+    *p = value;
+  } else if (n > 1) {
+    std::memset(p, value, n);
   }
-  return shift;
+}
+
+bool power_of_two(std::uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
+
+SpiPartTraits checked(SpiPartTraits t) {
+  // Addresses wrap at the end of the array and sectors are found by shifting: both sizes are powers
+  // of two on every real part.
+  if (!power_of_two(t.size) || !power_of_two(t.sector_size) || t.sector_size > t.size) {
+    throw std::invalid_argument("SPI part " + t.name + ": array size " + std::to_string(t.size) +
+                                " and sector size " + std::to_string(t.sector_size) +
+                                " must be powers of two, the sector no larger than the array");
+  }
+  return t;
 }
 }  // namespace
 
@@ -65,7 +83,9 @@ std::uint64_t SpiPartCounters::total_refusals() const {
 }
 
 SpiFlashPart::SpiFlashPart(SpiPartTraits traits)
-    : traits_(std::move(traits)),
+    : traits_(checked(std::move(traits))),
+      address_mask_(traits_.size - 1),
+      sector_shift_(static_cast<unsigned>(std::countr_zero(traits_.sector_size))),
       array_(traits_.size, 0xFF),
       sector_protect_(traits_.size / traits_.sector_size, 0),
       locks_(traits_.size / traits_.sector_size, 0) {
@@ -92,7 +112,7 @@ void SpiFlashPart::power_on(Nanos lost_at) {
   }
   if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
     // Sector protection registers are volatile; SPRL powers up clear.
-    std::fill(sector_protect_.begin(), sector_protect_.end(), traits_.power_on_sectors_protected ? 1 : 0);
+    protect_every_sector(traits_.power_on_sectors_protected);
     stored_status_ = 0;
   }
   // Lock registers power up unlocked.
@@ -101,13 +121,13 @@ void SpiFlashPart::power_on(Nanos lost_at) {
 
 void SpiFlashPart::clear_protection() {
   stored_status_ = 0;
-  std::fill(sector_protect_.begin(), sector_protect_.end(), 0);
+  protect_every_sector(false);
   std::fill(locks_.begin(), locks_.end(), 0);
 }
 
 void SpiFlashPart::protect_all() {
   if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
-    std::fill(sector_protect_.begin(), sector_protect_.end(), 1);
+    protect_every_sector(true);
   } else {
     stored_status_ = static_cast<std::uint8_t>((stored_status_ & ~traits_.bp_mask) | traits_.bp_mask);
   }
@@ -118,17 +138,26 @@ void SpiFlashPart::protect_all() {
 
 void SpiFlashPart::set_sector_locks(std::uint8_t value) { std::fill(locks_.begin(), locks_.end(), value); }
 
-std::uint8_t SpiFlashPart::sector_lock(std::uint32_t address) const {
-  return locks_[(address % traits_.size) / traits_.sector_size];
-}
+std::uint8_t SpiFlashPart::sector_lock(std::uint32_t address) const { return locks_[sector_of(address)]; }
 
 bool SpiFlashPart::sector_protected(std::uint32_t address) const {
-  return sector_protect_[(address % traits_.size) / traits_.sector_size] != 0;
+  return sector_protect_[sector_of(address)] != 0;
+}
+
+void SpiFlashPart::protect_every_sector(bool on) {
+  std::fill(sector_protect_.begin(), sector_protect_.end(), on ? 1 : 0);
+  protected_sectors_ = on ? static_cast<std::uint32_t>(sector_protect_.size()) : 0;
+}
+
+void SpiFlashPart::protect_sector(std::uint32_t address, bool on) {
+  std::uint8_t& p = sector_protect_[sector_of(address)];
+  protected_sectors_ = protected_sectors_ - p + (on ? 1 : 0);
+  p = on ? 1 : 0;
 }
 
 std::uint32_t SpiFlashPart::protected_top_bytes() const {
   if (traits_.scheme != SpiStatusScheme::BlockProtectBits) return 0;
-  unsigned level = (stored_status_ & traits_.bp_mask) >> lowest_bit(traits_.bp_mask);
+  unsigned level = (stored_status_ & traits_.bp_mask) >> std::countr_zero(traits_.bp_mask);
   if (level == 0) return 0;
   if (level >= traits_.bp_all_level) return traits_.size;
   std::uint64_t bytes = std::uint64_t{traits_.bp_first_bytes} << (level - 1);
@@ -138,7 +167,7 @@ std::uint32_t SpiFlashPart::protected_top_bytes() const {
 bool SpiFlashPart::range_protected(std::uint32_t address, std::uint32_t length) const {
   std::uint32_t top = protected_top_bytes();
   if (top != 0 && address + length > traits_.size - top) return true;
-  if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
+  if (traits_.scheme == SpiStatusScheme::AtmelGlobal && protected_sectors_ != 0) {
     for (std::uint32_t a = address & ~(traits_.sector_size - 1); a < address + length;
          a += traits_.sector_size) {
       if (sector_protected(a)) return true;
@@ -152,7 +181,7 @@ std::uint8_t SpiFlashPart::status_at(Nanos at) const {
   bool wel = wel_ && !(wel_clear_pending_ && !busy);
   std::uint8_t s = static_cast<std::uint8_t>((busy ? kStatusBusy : 0) | (wel ? kStatusWel : 0));
   if (traits_.scheme == SpiStatusScheme::AtmelGlobal) {
-    std::size_t n = std::count(sector_protect_.begin(), sector_protect_.end(), 1);
+    std::uint32_t n = protected_sectors_;
     std::uint8_t swp = n == 0 ? 0x00 : n == sector_protect_.size() ? 0x0C : 0x04;
     // SPRL stored in bit 7; WPP (bit 4) reads 1 with the WP# pin deasserted.
     return static_cast<std::uint8_t>(s | (stored_status_ & 0x80) | 0x10 | swp);
@@ -209,7 +238,7 @@ void SpiFlashPart::read_id(const std::vector<std::uint8_t>& id, std::size_t skip
 
 void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_len, std::uint8_t* in,
                             std::size_t in_len) {
-  std::fill(in, in + in_len, 0xFF);
+  fill_bytes(in, in_len, 0xFF);
   if (out_len == 0) return;
   counters_.commands++;
   settle(at);
@@ -219,7 +248,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
   ewsr_armed_ = false;
   if (op == kRdsr) {
     counters_.status_reads++;
-    std::fill(in, in + in_len, status_at(at));
+    fill_bytes(in, in_len, status_at(at));
     return;
   }
   if (at < busy_until_) {
@@ -258,7 +287,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       std::uint32_t a = address_of(out);
       std::size_t dummy = op == kFastRead ? 1 : 0;
       for (std::size_t i = dummy; i < in_len; i++) {
-        in[i] = array_[(a + i - dummy) % traits_.size];
+        in[i] = array_[(a + i - dummy) & address_mask_];
       }
       return;
     }
@@ -299,8 +328,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       refuse(SpiRefusal::NoWriteEnable);
       return;
     }
-    std::uint32_t a = address_of(out) % traits_.size;
-    std::uint8_t& lock = locks_[a / traits_.sector_size];
+    std::uint8_t& lock = locks_[sector_of(address_of(out))];
     counters_.lock_writes++;
     if ((lock & 0x02) == 0) lock = out[4] & 0x03;  // lock-down holds until power-off
     in_flight_ = InFlight::None;                   // lock registers are volatile anyway
@@ -317,8 +345,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
       refuse(SpiRefusal::StatusLocked);
       wel_ = false;
     } else {
-      sector_protect_[(address_of(out) % traits_.size) / traits_.sector_size] =
-          op == kAtmelProtectSector ? 1 : 0;
+      protect_sector(address_of(out), op == kAtmelProtectSector);
       wel_ = false;
     }
     return;
@@ -368,7 +395,7 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
     if ((stored_status_ & 0x80) == 0) {
       std::uint8_t global = (v >> 2) & 0x0F;
       if (global == 0x0F || global == 0x00) {
-        std::fill(sector_protect_.begin(), sector_protect_.end(), global == 0x0F ? 1 : 0);
+        protect_every_sector(global == 0x0F);
       }
     }
     stored_status_ = v & 0x80;
@@ -389,7 +416,7 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
     refuse(SpiRefusal::NoWriteEnable);
     return;
   }
-  address %= traits_.size;
+  address &= address_mask_;
   if (!traits_.page_program) {
     // One byte per 02h; further data bytes are ignored.
     if (!check_target(address, 1)) return;
@@ -429,7 +456,7 @@ void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t
     return;
   }
   std::uint32_t size = std::min(command.size, traits_.size);
-  std::uint32_t base = (address % traits_.size) & ~(size - 1);
+  std::uint32_t base = (address & address_mask_) & ~(size - 1);
   if (!check_target(base, size)) return;
   begin_array_write(base, size);
   std::fill(array_.begin() + base, array_.begin() + base + size, 0xFF);

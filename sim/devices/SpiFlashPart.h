@@ -106,6 +106,7 @@ struct SpiPartCounters {
 
 class SpiFlashPart {
  public:
+  // Refuses (std::invalid_argument) an array or sector size that is not a power of two.
   explicit SpiFlashPart(SpiPartTraits traits);
 
   // --- bus face: one chip-select period that ends (CS# rises) at time `at`. `out` is what the
@@ -171,10 +172,18 @@ class SpiFlashPart {
   void read_id(const std::vector<std::uint8_t>& id, std::size_t skip, std::uint8_t* in,
                std::size_t in_len) const;
 
+  // Which sector (of traits_.sector_size bytes) holds `address`; addresses wrap at the array's end.
+  std::uint32_t sector_of(std::uint32_t address) const { return (address & address_mask_) >> sector_shift_; }
+  void protect_every_sector(bool on);
+  void protect_sector(std::uint32_t address, bool on);
+
   SpiPartTraits traits_;
+  std::uint32_t address_mask_;  // array size - 1
+  unsigned sector_shift_;       // log2 of the sector size
   std::vector<std::uint8_t> array_;
   std::uint8_t stored_status_ = 0;            // BP/SRP/SPRL bits as stored
   std::vector<std::uint8_t> sector_protect_;  // Atmel sector protection registers
+  std::uint32_t protected_sectors_ = 0;       // how many of them are set
   std::vector<std::uint8_t> locks_;           // per-sector lock registers
   bool wel_ = false;
   bool wel_clear_pending_ = false;
