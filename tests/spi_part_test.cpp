@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "sim/devices/PartVariants.h"
@@ -202,6 +203,32 @@ TEST(SimSpiPart, AtmelGlobalProtectAndUnprotect) {
   b.wren();
   b.cmd({0x01, 0x00});  // SPRL cleared, but the protection stays while it was set
   EXPECT_EQ(b.status() & 0x8C, 0x0C);
+}
+
+TEST(SimSpiPart, AtmelStatusTellsNoneSomeOrEverySectorProtected) {
+  Bus b("25DF041");  // 8 sectors of 64 KiB, all protected at power-up
+  auto unprotect = [&b](std::uint32_t a, std::uint8_t op = 0x39) {
+    b.wren();
+    b.erase(op, a);  // 36h/39h take an address like an erase
+  };
+  unprotect(0x10000);
+  EXPECT_EQ(b.status() & 0x0C, 0x04) << "some sectors protected";
+  unprotect(0x1FFFF);  // the same sector again
+  for (std::uint32_t a = 0x20000; a < 0x80000; a += 0x10000) unprotect(a);
+  EXPECT_EQ(b.status() & 0x0C, 0x04) << "sector 0 is still protected";
+  unprotect(0x80000);  // wraps to sector 0
+  EXPECT_EQ(b.status() & 0x0C, 0x00);
+  unprotect(0x70000, 0x36);
+  EXPECT_EQ(b.status() & 0x0C, 0x04);
+}
+
+TEST(SimSpiPart, ArrayAndSectorSizesMustBePowersOfTwo) {
+  SpiPartTraits t = *find_spi_part("25X16");
+  t.size = 3 * 0x100000;
+  EXPECT_THROW(SpiFlashPart{t}, std::invalid_argument);
+  t = *find_spi_part("25DF041");
+  t.sector_size = 0x18000;
+  EXPECT_THROW(SpiFlashPart{t}, std::invalid_argument);
 }
 
 TEST(SimSpiPart, PowerCycleKeepsArrayAndNonVolatileBitsOnly) {
