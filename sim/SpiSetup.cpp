@@ -63,16 +63,18 @@ SpiFlashSystem& install_spi_flash(Machine& machine, const SpiSetupConfig& config
     system->parts_.back()->set_interruption_seed(config.interruption_seed + static_cast<std::uint64_t>(i));
     raw.push_back(system->parts_.back().get());
   }
-  std::uint32_t total = system->total_size();
-  std::vector<std::uint8_t> image =
-      config.image.empty() ? spi_fill_pattern(total, config.fill_seed) : config.image;
-  image.resize(total, 0xFF);
-  if (config.descriptor) {
-    SpiDescriptorConfig d = config.descriptor_config;
-    d.components = static_cast<std::uint8_t>(config.components);
-    SpiFlashDescriptor::write(image, total, d);
+  if (!config.erased) {
+    std::uint32_t total = system->total_size();
+    std::vector<std::uint8_t> image =
+        config.image.empty() ? spi_fill_pattern(total, config.fill_seed) : config.image;
+    image.resize(total, 0xFF);
+    if (config.descriptor) {
+      SpiDescriptorConfig d = config.descriptor_config;
+      d.components = static_cast<std::uint8_t>(config.components);
+      SpiFlashDescriptor::write(image, total, d);
+    }
+    system->set_image(image);
   }
-  system->set_image(image);
   for (SpiFlashPart* p : raw) {
     if (config.protection == SpiProtectionStart::Cleared) p->clear_protection();
   }

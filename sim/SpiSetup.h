@@ -33,6 +33,9 @@ struct SpiSetupConfig {
   // pattern derived from `fill_seed`, so that untouched bytes are recognisable.
   std::vector<std::uint8_t> image;
   std::uint32_t fill_seed = 1;
+  // The parts start erased (all FFh), without `image`, the pattern or a descriptor: for a caller
+  // that loads its own contents afterwards (and then powers the controller on to read them).
+  bool erased = false;
   // Chooses which bits an erase, program or status write cut by a power loss leaves old or new.
   std::uint64_t interruption_seed = InterruptedWrite::kDefaultSeed;
 };

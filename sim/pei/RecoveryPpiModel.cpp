@@ -20,7 +20,12 @@ RecoveryPpiModel::RecoveryPpiModel(PeiEnvironment& env, int index) : env_(env), 
 
 void RecoveryPpiModel::add_capsule(std::vector<std::uint8_t> bytes,
                                    std::optional<std::uint64_t> reported_size) {
-  std::uint64_t size = reported_size.value_or(bytes.size());
+  add_capsule(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)), reported_size);
+}
+
+void RecoveryPpiModel::add_capsule(std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                                   std::optional<std::uint64_t> reported_size) {
+  std::uint64_t size = reported_size.value_or(bytes->size());
   capsules_.push_back(Capsule{std::move(bytes), size});
 }
 
@@ -116,9 +121,9 @@ EFI_STATUS EFIAPI RecoveryPpiModel::load(EFI_PEI_SERVICES** services,
   }
   // The caller sized its buffer from the reported size: never write beyond it.
   const Capsule& c = m.capsules_[instance];
-  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(c.bytes.size(), c.reported_size));
+  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(c.bytes->size(), c.reported_size));
   if (n != 0) {
-    std::memcpy(buffer, c.bytes.data(), n);
+    std::memcpy(buffer, c.bytes->data(), n);
   }
   return m.record("LoadRecoveryCapsule", args, EFI_SUCCESS);
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,13 +36,16 @@ class RecoveryPpiModel {
   // Adds the next capsule. GetRecoveryCapsuleInfo reports `reported_size` when given (a producer
   // that misreports), else the byte count; a load copies no more than both allow.
   void add_capsule(std::vector<std::uint8_t> bytes, std::optional<std::uint64_t> reported_size = {});
+  // The same for bytes the caller shares with other users (not copied; they must not change).
+  void add_capsule(std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                   std::optional<std::uint64_t> reported_size = {});
   // Reads the whole file as one capsule; throws std::runtime_error when it cannot be read.
   void add_capsule_file(const std::string& path);
   std::size_t capsule_count() const { return capsules_.size(); }
-  const std::vector<std::uint8_t>& capsule(std::size_t i) const { return capsules_.at(i).bytes; }
+  const std::vector<std::uint8_t>& capsule(std::size_t i) const { return *capsules_.at(i).bytes; }
   // Bytes a load of capsule `i` writes into the caller's buffer.
   std::uint64_t load_size(std::size_t i) const {
-    return std::min<std::uint64_t>(capsules_.at(i).bytes.size(), capsules_.at(i).reported_size);
+    return std::min<std::uint64_t>(capsules_.at(i).bytes->size(), capsules_.at(i).reported_size);
   }
   void set_capsule_type(const EFI_GUID& type) { capsule_type_ = type; }
 
@@ -53,7 +57,7 @@ class RecoveryPpiModel {
 
  private:
   struct Capsule {
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
     std::uint64_t reported_size;
   };
   // The PPI struct first, so that the `This` the module passes back leads to its model.

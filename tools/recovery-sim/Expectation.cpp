@@ -2,6 +2,7 @@
 #include "tools/recovery-sim/Expectation.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace rsim {
 
@@ -17,10 +18,10 @@ void for_each_chunk(Visit visit) {
 }
 }  // namespace
 
-std::vector<std::uint8_t> expected_spi(const std::vector<std::uint8_t>& before, const std::uint8_t* capsule,
+std::vector<std::uint8_t> expected_spi(std::vector<std::uint8_t> before, const std::uint8_t* capsule,
                                        std::uint64_t window_low, std::uint64_t window_high) {
-  std::vector<std::uint8_t> out = before;
-  const std::uint64_t total = before.size();
+  std::vector<std::uint8_t> out = std::move(before);
+  const std::uint64_t total = out.size();
   for_each_chunk([&](std::uint32_t address, std::uint32_t offset) {
     std::uint64_t linear = (std::uint64_t{address} + total) & 0xFFFFFFFFull;
     if (linear < window_low || linear + kChunk - 1 > window_high || linear + kChunk > total) {
@@ -31,10 +32,10 @@ std::vector<std::uint8_t> expected_spi(const std::vector<std::uint8_t>& before, 
   return out;
 }
 
-std::vector<std::uint8_t> expected_lpc(const std::vector<std::uint8_t>& before, const std::uint8_t* capsule,
+std::vector<std::uint8_t> expected_lpc(std::vector<std::uint8_t> before, const std::uint8_t* capsule,
                                        bool aliased) {
-  std::vector<std::uint8_t> out = before;
-  const std::uint64_t size = before.size();
+  std::vector<std::uint8_t> out = std::move(before);
+  const std::uint64_t size = out.size();
   for_each_chunk([&](std::uint32_t address, std::uint32_t offset) {
     if (!aliased && address < 0x100000000ull - size) {
       return;
@@ -55,6 +56,11 @@ std::vector<std::uint8_t> generated_capsule() {
     b = static_cast<std::uint8_t>(x >> 24);
   }
   return c;
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>> shared_generated_capsule() {
+  static const auto capsule = std::make_shared<const std::vector<std::uint8_t>>(generated_capsule());
+  return capsule;
 }
 
 std::vector<std::uint8_t> old_flash_pattern(std::size_t size) {

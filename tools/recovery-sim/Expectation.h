@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace rsim {
@@ -17,17 +18,20 @@ constexpr std::uint32_t kChunk = 0x1000;
 // SPI: `before` is the whole flash in linear order (component 0, then 1). A chunk is written when
 // its linear range lies inside [window_low, window_high]; the linear address of memory address A
 // is A + total size, modulo 4 GiB.
-std::vector<std::uint8_t> expected_spi(const std::vector<std::uint8_t>& before, const std::uint8_t* capsule,
+// Both work on `before` in place and return it: pass it by move when it is not needed afterwards.
+std::vector<std::uint8_t> expected_spi(std::vector<std::uint8_t> before, const std::uint8_t* capsule,
                                        std::uint64_t window_low, std::uint64_t window_high);
 
 // LPC: `before` is the part's array. With `aliased` decode the part answers at every alias of its
 // size in the top 4 MiB, so memory address A reaches offset A mod size and later chunks overwrite
 // earlier ones; otherwise only its own top range reaches it.
-std::vector<std::uint8_t> expected_lpc(const std::vector<std::uint8_t>& before, const std::uint8_t* capsule,
+std::vector<std::uint8_t> expected_lpc(std::vector<std::uint8_t> before, const std::uint8_t* capsule,
                                        bool aliased);
 
 // The default capsule: a deterministic pseudo-random 2 MiB image.
 std::vector<std::uint8_t> generated_capsule();
+// The same bytes, made once per process and shared by every rehearsal that uses them.
+std::shared_ptr<const std::vector<std::uint8_t>> shared_generated_capsule();
 // The default old flash contents: "OLDFLASH" repeated, easy to spot in a dump.
 std::vector<std::uint8_t> old_flash_pattern(std::size_t size);
 

@@ -20,10 +20,11 @@ class FlashRig {
   // The whole flash in the layout of --flash-in/--flash-out.
   virtual std::uint64_t size() const = 0;
   virtual std::vector<std::uint8_t> contents() const = 0;
-  // Loads the initial contents; an SPI rig with a valid descriptor writes it over the first 4 KiB.
-  virtual void load(const std::vector<std::uint8_t>& bytes) = 0;
-  // The expected contents after a complete recovery from `before`.
-  virtual std::vector<std::uint8_t> expected(const std::vector<std::uint8_t>& before,
+  // Loads the initial contents and returns them as loaded (what contents() now returns): an SPI
+  // rig with a valid descriptor writes it over the first 4 KiB.
+  virtual std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes) = 0;
+  // The expected contents after a complete recovery from `before` (worked out in place).
+  virtual std::vector<std::uint8_t> expected(std::vector<std::uint8_t> before,
                                              const std::uint8_t* capsule) const = 0;
   // "linear 0x1F3000 (memory 0xFFFF3000)" for an offset of the layout.
   virtual std::string where(std::uint64_t offset) const = 0;

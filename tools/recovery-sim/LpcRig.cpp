@@ -1,6 +1,7 @@
 // The LPC rehearsal platform: one LPC or firmware-hub part decoded at the top of the 4 GiB space.
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "sim/LpcSetup.h"
 #include "tools/recovery-sim/Expectation.h"
@@ -35,11 +36,14 @@ class LpcRig : public FlashRig {
 
   std::uint64_t size() const override { return part_->array().size(); }
   std::vector<std::uint8_t> contents() const override { return part_->array(); }
-  void load(const std::vector<std::uint8_t>& bytes) override { part_->array() = bytes; }
+  std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes) override {
+    part_->array() = bytes;
+    return bytes;
+  }
 
-  std::vector<std::uint8_t> expected(const std::vector<std::uint8_t>& before,
+  std::vector<std::uint8_t> expected(std::vector<std::uint8_t> before,
                                      const std::uint8_t* capsule) const override {
-    return expected_lpc(before, capsule, aliased_);
+    return expected_lpc(std::move(before), capsule, aliased_);
   }
 
   std::string where(std::uint64_t offset) const override {

@@ -123,17 +123,19 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
                                 std::to_string(initial.size()) + " bytes; this platform's flash is " +
                                 std::to_string(rig->size()));
   }
-  rig->load(initial);
-  const std::vector<std::uint8_t> before = rig->contents();
+  std::vector<std::uint8_t> before = rig->load(std::move(initial));
 
-  std::vector<std::uint8_t> capsule =
-      options.capsule_file ? read_input("--capsule", *options.capsule_file) : generated_capsule();
+  std::shared_ptr<const std::vector<std::uint8_t>> capsule_bytes =
+      options.capsule_file
+          ? std::make_shared<const std::vector<std::uint8_t>>(read_input("--capsule", *options.capsule_file))
+          : shared_generated_capsule();
+  const std::vector<std::uint8_t>& capsule = *capsule_bytes;
 
   sim::PeiEnvironment pei;
   sim::SpeakerModel* speaker = has(options, FaultKind::NoSpeaker) ? nullptr : &pei.install_speaker();
   if (!has(options, FaultKind::NoRecoveryPpi)) {
     sim::RecoveryPpiModel& ppi = pei.install_recovery_ppi();
-    ppi.add_capsule(capsule);
+    ppi.add_capsule(capsule_bytes);
     if (has(options, FaultKind::CapsuleInfoFails))
       ppi.fail(sim::RecoveryOp::GetRecoveryCapsuleInfo, EFI_DEVICE_ERROR);
     if (has(options, FaultKind::LoadCapsuleFails))
@@ -204,19 +206,23 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
 
   result.final_flash = rig->contents();
-  // A capsule shorter than 2 MiB is refused by the module before any flash access.
+  const std::vector<std::uint8_t>& final_flash = result.final_flash;
+  for (std::size_t i = 0; i < before.size(); i++) {
+    r.flash.changed += final_flash[i] != before[i] ? 1 : 0;
+  }
+  // A capsule shorter than 2 MiB is refused by the module before any flash access. The expectation
+  // is worked out in the "before" image, which is not needed any more.
   std::vector<std::uint8_t> expected =
-      capsule.size() >= kCapsuleBytes ? rig->expected(before, capsule.data()) : before;
+      capsule.size() >= kCapsuleBytes ? rig->expected(std::move(before), capsule.data()) : std::move(before);
   r.flash.size = expected.size();
   for (std::size_t i = 0; i < expected.size(); i++) {
-    if (result.final_flash[i] != expected[i]) {
+    if (final_flash[i] != expected[i]) {
       if (!r.flash.first_mismatch) {
         r.flash.first_mismatch = i;
         r.flash.first_mismatch_where = rig->where(i);
       }
       r.flash.mismatches++;
     }
-    r.flash.changed += result.final_flash[i] != before[i] ? 1 : 0;
   }
   r.refused = rig->refusals();
   r.work = rig->work();

@@ -2,6 +2,7 @@
 // host controller, with or without a flash descriptor.
 #include <cstdio>
 #include <stdexcept>
+#include <utility>
 
 #include "sim/SpiSetup.h"
 #include "tools/recovery-sim/Expectation.h"
@@ -25,6 +26,7 @@ class SpiRig : public FlashRig {
     c.descriptor = o.descriptor;
     c.descriptor_config.flmstr1 = o.flmstr1.value_or(kDefaultFlmstr1);
     c.descriptor_config.bios_region = o.bfpr.value_or(0);
+    c.erased = true;  // the rehearsal loads its own contents
     c.protection = o.initial_protection == "cleared" ? sim::SpiProtectionStart::Cleared
                                                      : sim::SpiProtectionStart::PowerOn;
     if (o.components == 2 && !o.descriptor) {
@@ -46,8 +48,7 @@ class SpiRig : public FlashRig {
 
   std::uint64_t size() const override { return system_->total_size(); }
   std::vector<std::uint8_t> contents() const override { return system_->image(); }
-  void load(const std::vector<std::uint8_t>& bytes) override {
-    std::vector<std::uint8_t> image = bytes;
+  std::vector<std::uint8_t> load(std::vector<std::uint8_t> image) override {
     if (config_.descriptor) {
       sim::SpiDescriptorConfig d = config_.descriptor_config;
       d.components = static_cast<std::uint8_t>(config_.components);
@@ -57,9 +58,10 @@ class SpiRig : public FlashRig {
     // The chipset reads the descriptor at power-on: let the controller read the loaded one. (A
     // whole power cycle would also return the parts to their power-on protection.)
     system_->controller().power_on();
+    return image;
   }
 
-  std::vector<std::uint8_t> expected(const std::vector<std::uint8_t>& before,
+  std::vector<std::uint8_t> expected(std::vector<std::uint8_t> before,
                                      const std::uint8_t* capsule) const override {
     std::uint64_t low = 0, high = before.size() - 1;
     const sim::SpiFlashDescriptor& d = system_->controller().descriptor();
@@ -73,7 +75,7 @@ class SpiRig : public FlashRig {
         high = limit | 0xFFF;
       }
     }
-    return expected_spi(before, capsule, low, high);
+    return expected_spi(std::move(before), capsule, low, high);
   }
 
   std::string where(std::uint64_t offset) const override {
