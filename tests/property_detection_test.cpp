@@ -21,8 +21,8 @@ namespace {
 std::uint32_t spi_answer(const sim::SpiPartTraits& traits, int row) {
   const SpiDeviceParams* params = SpiDeviceList[row].Params;
   sim::SpiFlashPart part(traits);
-  std::vector<std::uint8_t> out{params->OpcodeMenu[0]};
-  if ((params->OpcodeTypes & 0x3) >= 2) out.insert(out.end(), {0, 0, 0});
+  std::vector<std::uint8_t> out{params->OpcodeMenu[0], 0, 0, 0};
+  if ((params->OpcodeTypes & 0x3) < 2) out.resize(1);
   std::uint32_t n = SpiIdLength(params);
   std::uint8_t in[4] = {};
   part.transfer(0, out.data(), out.size(), in, n);
