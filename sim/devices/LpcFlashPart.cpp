@@ -90,6 +90,22 @@ inline LpcFlashPart::Space LpcFlashPart::locate(std::uint32_t address, std::uint
 }
 
 std::uint32_t LpcFlashPart::mem_read(std::uint32_t address, Width w) {
+  // Nearly every access is a byte: it goes straight to the byte cycle.
+  if (w == Width::Byte) [[likely]] {
+    return read_byte(address);
+  }
+  return read_cycles(address, w);
+}
+
+void LpcFlashPart::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
+  if (w == Width::Byte) [[likely]] {
+    write_byte(address, static_cast<std::uint8_t>(value));
+    return;
+  }
+  write_cycles(address, w, value);
+}
+
+std::uint32_t LpcFlashPart::read_cycles(std::uint32_t address, Width w) {
   // Byte cycles, lowest address first (at most four: written out).
   std::uint32_t value = read_byte(address);
   if (w != Width::Byte) {
@@ -102,7 +118,7 @@ std::uint32_t LpcFlashPart::mem_read(std::uint32_t address, Width w) {
   return value;
 }
 
-void LpcFlashPart::mem_write(std::uint32_t address, Width w, std::uint32_t value) {
+void LpcFlashPart::write_cycles(std::uint32_t address, Width w, std::uint32_t value) {
   write_byte(address, static_cast<std::uint8_t>(value));
   if (w != Width::Byte) {
     write_byte(address + 1, static_cast<std::uint8_t>(value >> 8));

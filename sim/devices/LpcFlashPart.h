@@ -143,6 +143,9 @@ class LpcFlashPart : public MemHandler {
   Space locate(std::uint32_t address, std::uint32_t* offset) const;
   std::uint8_t read_byte(std::uint32_t address);
   void write_byte(std::uint32_t address, std::uint8_t value);
+  // A word or dword access as the byte cycles it becomes.
+  [[gnu::noinline]] std::uint32_t read_cycles(std::uint32_t address, Width w);
+  [[gnu::noinline]] void write_cycles(std::uint32_t address, Width w, std::uint32_t value);
   void start_operation(Nanos duration);
   void record(LpcArrayChange::Kind kind, std::uint32_t offset, std::uint32_t length);
 
