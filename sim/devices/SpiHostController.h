@@ -89,7 +89,7 @@ class SpiHostController : public MemHandler {
   };
 
   void settle();
-  void complete_cycle();
+  [[gnu::noinline]] void complete_cycle();
   // What a register write set off: the start bits and FDOC changes it made.
   struct WriteEffects {
     bool sw_go = false, hw_go = false, fdod = false;
