@@ -443,5 +443,27 @@ TEST(SimSpiController, OpcodeTypeAndAtomicFlagShapeTheSoftwareCycle) {
   }
 }
 
+// FLOCKDN (HSFS bit 15) freezes the prefix opcodes, opcode types and opcode menu until reset, and
+// stays set once set: a module that reprograms the menu after lock-down keeps the old opcodes.
+TEST(SimSpiController, LockDownFreezesTheOpcodeMenu) {
+  SpiRig rig(cleared("25X16"));
+  auto& ctl = rig.flash.controller();
+  rig.machine.run([&] {
+    MmioWrite32(kSpiBase + SPI_OPMENU, 0x02);
+    MmioWrite16(kSpiBase + SPI_OPTYPE, 0x0003);
+    MmioWrite16(kSpiBase + SPI_PREOP, 0x5006);
+    MmioWrite16(kSpiBase + 0x04, 0x8000);
+    MmioWrite32(kSpiBase + SPI_OPMENU, 0x20);
+    MmioWrite16(kSpiBase + SPI_OPTYPE, 0x0000);
+    MmioWrite16(kSpiBase + SPI_PREOP, 0x0000);
+    MmioWrite16(kSpiBase + 0x04, 0x0000);
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(ctl.reg32(SPI_OPMENU), 0x02u);
+  EXPECT_EQ(ctl.reg16(SPI_OPTYPE), 0x0003u);
+  EXPECT_EQ(ctl.reg16(SPI_PREOP), 0x5006u);
+  EXPECT_EQ(ctl.reg8(0x05) & 0x80, 0x80);
+}
+
 }  // namespace
 }  // namespace testing_support
