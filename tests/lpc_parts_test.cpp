@@ -183,6 +183,10 @@ TEST(LpcParts, FirmwareHubErrorsStayUntilClearStatus) {
     MmioWrite8(0xFFFE0000, 0x20);
     MmioWrite8(0xFFFE0000, 0xD0);  // locked block
     EXPECT_EQ(MmioRead8(0xFFFE0000), 0x80 | 0x20 | 0x02);
+    MmioWrite8(0xFFFF0000, 0x50);
+    MmioWrite8(0xFFFE0000, 0x40);
+    MmioWrite8(0xFFFE0000, 0x00);  // locked block
+    EXPECT_EQ(MmioRead8(0xFFFE0000), 0x80 | 0x10 | 0x02);
     MmioWrite8(0xFFFF0000, 0x40);
     MmioWrite8(0xFFFF0000, 0x00);  // unlocked, but the error bits are still set
     EXPECT_EQ(MmioRead8(0xFFFF0000) & 0x10, 0x10);
@@ -196,7 +200,7 @@ TEST(LpcParts, FirmwareHubErrorsStayUntilClearStatus) {
     MmioWrite8(0xFFFF0000, 0xFF);
     EXPECT_EQ(MmioRead8(0xFFFF0000), 0x00);
   });
-  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 2u);
   EXPECT_EQ(rig.part->refusals(LpcRefusal::StatusError), 1u);
   EXPECT_EQ(rig.part->array()[0xE0000], 0xFF);
 }
@@ -319,15 +323,17 @@ TEST_P(FwhPartRules, EraseNeedsItsConfirmAndErrorsAreSticky) {
                 rig.part->counters().block_erases,
             0u);
 
-  // While the erase runs only read status (70h) is taken; a program command is refused.
+  // While the erase runs only read status (70h) is taken; a program command is refused. The dword
+  // store reaches the part as four byte cycles, lowest address first: 20h, D0h (the erase starts),
+  // then two read-status commands.
   rig.run([] {
-    MmioWrite8(0xFFFE0000, 0x20);
-    MmioWrite8(0xFFFE0000, 0xD0);
+    MmioWrite32(0xFFFE0000, 0x7070D020);
     MmioWrite8(0xFFFF0000, 0x40);
     MmioWrite8(0xFFFF0000, 0x5A);
     MmioWrite8(0xFFFF0000, 0x70);
   });
   EXPECT_EQ(rig.part->refusals(LpcRefusal::Busy), 2u);
+  EXPECT_EQ(rig.part->counters().block_erases, 1u);
   EXPECT_EQ(rig.part->counters().bytes_programmed, 0u);
 }
 

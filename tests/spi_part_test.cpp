@@ -298,6 +298,11 @@ TEST(SimSpiPart, AtmelSectorCommandsRefusedWhileTheStatusIsLocked) {
   b.cmd({0x36, 0x01, 0x00, 0x00});  // protect the sector at 0x10000
   EXPECT_EQ(b.refused(SpiRefusal::StatusLocked), 1u);
   EXPECT_FALSE(b.part.sector_protected(0x10000));
+  b.part.set_status_bits(0x00);
+  b.wren();
+  b.cmd({0x36, 0x01, 0x00, 0x00});
+  EXPECT_TRUE(b.part.sector_protected(0x10000));
+  EXPECT_FALSE(b.part.sector_protected(0x20000));
 }
 
 // Rule families every part enforces on its bus face, each held on one part per scheme: Winbond
@@ -362,8 +367,9 @@ TEST_P(SimSpiPartRules, IncompleteAndUnknownCommandsAreIgnored) {
   b.cmd({0x02, 0x00, 0x20, 0x00});    // program without data
   b.cmd({erase_opcode, 0x00, 0x10});  // erase, address cut short
   b.cmd({0x01});                      // status write without data
+  b.cmd({0x03, 0x00}, 2);             // read, address cut short
   b.cmd({0xF7, 0x00, 0x00, 0x00});    // no part implements F7h
-  EXPECT_EQ(b.refused(SpiRefusal::Incomplete), 4u);
+  EXPECT_EQ(b.refused(SpiRefusal::Incomplete), 5u);
   EXPECT_EQ(b.refused(SpiRefusal::UnknownOpcode), 1u);
   EXPECT_EQ(b.part.array(), array);
 }
