@@ -79,7 +79,4 @@ typedef enum {
 
 static_assert(sizeof(EFI_MEMORY_TYPE) == 4, "EFI_MEMORY_TYPE is passed as a 32-bit value");
 
-// Two GUIDs are equal when their 16 bytes are.
-BOOLEAN CompareGuid(const EFI_GUID* A, const EFI_GUID* B);
-
 #endif  // PI_PI_BASE_H_

@@ -97,6 +97,7 @@ TEST_F(FlashDetect, SpiStrapsProbeAll21RowsInOrderAndFindTheLast) {
   EXPECT_EQ(detect(3, &device), EFI_SUCCESS);
   EXPECT_EQ(device, &spi_[20].Device);
   EXPECT_EQ(g_calls, walk('S', 21, [&](int i) { return spi_row(i); }));
+  EXPECT_EQ(FlashDetectLastDevice(), device) << "the row the rehearsal reports";
 }
 
 TEST_F(FlashDetect, SpiStrapsWithNoAnswerNeverInitialiseAnLpcFamily) {
@@ -112,6 +113,7 @@ TEST_F(FlashDetect, LpcStrapsProbeWithTheIdAndTheFirstMatchWins) {
   const FlashDevice* device = nullptr;
   EXPECT_EQ(detect(0, &device), EFI_SUCCESS);
   EXPECT_EQ(device, &lpc_[2]);
+  EXPECT_EQ(FlashDetectLastDevice(), device);
   EXPECT_EQ(g_calls, walk('L', 3, [&](int i) { return lpc_id(i); }));
 }
 

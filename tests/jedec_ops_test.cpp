@@ -205,5 +205,22 @@ TEST(JedecArrayId, EraseAndWriteOfItsRowUseTheJedecSetsUnlockAddresses) {
   }));
 }
 
+// Every LPC family reads through its table slot with byte loads from the window, in address order
+// and once each (the part must be in array mode; the read sends no command).
+TEST(LpcRead, EveryFamilyCopiesTheWindowOneByteLoadEach) {
+  for (UINT32 row : {0u, 1u, 6u}) {
+    ScriptedRig rig;
+    rig.window.cells = {
+        {0xFFF00010, 0x11},
+        {0xFFF00011, 0x22},
+        {0xFFF00012, 0x33}
+    };
+    std::uint8_t out[3] = {};
+    EXPECT_EQ(rig.run([&] { return LpcDeviceList[row].Ops->Read(out, 0xFFF00010, 3); }), EFI_SUCCESS);
+    EXPECT_EQ(out[0] | out[1] << 8 | out[2] << 16, 0x332211) << row;
+    EXPECT_EQ(ops(rig.trace), (Ops{"r8 fff00010", "r8 fff00011", "r8 fff00012"})) << row;
+  }
+}
+
 }  // namespace
 }  // namespace sim

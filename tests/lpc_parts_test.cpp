@@ -155,18 +155,22 @@ TEST(LpcParts, JedecEraseTakesItsTimeAndItsUnitOnly) {
 
 TEST(LpcParts, PowerOnBlockLocksRefuseCommandsUntilTheLockRegisterIsCleared) {
   PartRig rig("49LF008A", LpcProtection::PowerOn);
+  rig.part->array()[0xE0000] = 0x00;
   rig.run([] {
     EXPECT_EQ(MmioRead8(0xFFBF0002), 0x01);  // lock register of the top block
     jedec_program(0xFFFF0000, 0x00);
     EXPECT_EQ(MmioRead8(0xFFFF0000), 0xFF);  // ignored: no busy time, data unchanged
+    jedec_erase(0xFFFE0000, 0x50);           // the block below is locked too
     MmioWrite8(0xFFBF0002, 0x00);
     jedec_program(0xFFFF0000, 0x00);
     MmioWrite8(0xFFBE0002, 0x03);  // locked down until the next power-up
     MmioWrite8(0xFFBE0002, 0x00);
   });
-  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 2u);
   EXPECT_EQ(rig.part->refusals(LpcRefusal::LockedDown), 1u);
   EXPECT_EQ(rig.part->array()[0xF0000], 0x00);
+  EXPECT_EQ(rig.part->array()[0xE0000], 0x00);
+  EXPECT_EQ(rig.part->counters().block_erases, 0u);
   rig.machine.power_cycle();
   EXPECT_EQ(rig.part->lock(0xE), 0x01);
   EXPECT_EQ(rig.part->lock(0xF), 0x01);
@@ -179,6 +183,10 @@ TEST(LpcParts, FirmwareHubErrorsStayUntilClearStatus) {
     MmioWrite8(0xFFFE0000, 0x20);
     MmioWrite8(0xFFFE0000, 0xD0);  // locked block
     EXPECT_EQ(MmioRead8(0xFFFE0000), 0x80 | 0x20 | 0x02);
+    MmioWrite8(0xFFFF0000, 0x50);
+    MmioWrite8(0xFFFE0000, 0x40);
+    MmioWrite8(0xFFFE0000, 0x00);  // locked block
+    EXPECT_EQ(MmioRead8(0xFFFE0000), 0x80 | 0x10 | 0x02);
     MmioWrite8(0xFFFF0000, 0x40);
     MmioWrite8(0xFFFF0000, 0x00);  // unlocked, but the error bits are still set
     EXPECT_EQ(MmioRead8(0xFFFF0000) & 0x10, 0x10);
@@ -192,7 +200,7 @@ TEST(LpcParts, FirmwareHubErrorsStayUntilClearStatus) {
     MmioWrite8(0xFFFF0000, 0xFF);
     EXPECT_EQ(MmioRead8(0xFFFF0000), 0x00);
   });
-  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 1u);
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 2u);
   EXPECT_EQ(rig.part->refusals(LpcRefusal::StatusError), 1u);
   EXPECT_EQ(rig.part->array()[0xE0000], 0xFF);
 }
@@ -314,6 +322,19 @@ TEST_P(FwhPartRules, EraseNeedsItsConfirmAndErrorsAreSticky) {
   EXPECT_EQ(rig.part->counters().bytes_programmed + rig.part->counters().sector_erases +
                 rig.part->counters().block_erases,
             0u);
+
+  // While the erase runs only read status (70h) is taken; a program command is refused. The dword
+  // store reaches the part as four byte cycles, lowest address first: 20h, D0h (the erase starts),
+  // then two read-status commands.
+  rig.run([] {
+    MmioWrite32(0xFFFE0000, 0x7070D020);
+    MmioWrite8(0xFFFF0000, 0x40);
+    MmioWrite8(0xFFFF0000, 0x5A);
+    MmioWrite8(0xFFFF0000, 0x70);
+  });
+  EXPECT_EQ(rig.part->refusals(LpcRefusal::Busy), 2u);
+  EXPECT_EQ(rig.part->counters().block_erases, 1u);
+  EXPECT_EQ(rig.part->counters().bytes_programmed, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, FwhPartRules, testing::Values("82802AC", "50FLW040A"));

@@ -104,6 +104,9 @@ TEST(LpcConvertPointers, ConvertsTheJedecBlocksOnceAndTheHubReferenceEveryTime) 
   rig.run([] { return init_all(nullptr) | JedecConvertPointers(); });
   JedecCommandBlock* jedec = JedecCommands;
   EXPECT_EQ(jedec->Converted, 0);  // no conversion installed: nothing changes
+  VOID* untouched = jedec;
+  EXPECT_EQ(LpcConvertPointer(&untouched), EFI_UNSUPPORTED);
+  EXPECT_EQ(untouched, jedec);
   seen.clear();
   LpcSetConvertPointer(convert);
   rig.run([] { return JedecConvertPointers() | JedecConvertPointers(); });

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 #include "pi/DeviceRecoveryPpi.h"
 #include "pi/SpeakerPpi.h"
@@ -151,6 +152,93 @@ TEST(PeiSpeaker, RecordsBeepsInOrderAndLetsTheClockRunWhileTheySound) {
   }));
   EXPECT_EQ(speaker.beep_frequencies(), (std::vector<std::uint16_t>{1000, 1000}));
   EXPECT_EQ(platform.now(), (3 * 220000 + 200000) * Nanos{1000});
+}
+
+// The argument checks of the services and PPIs the module calls: each refuses a missing output
+// pointer (or an impossible request) with EFI_INVALID_PARAMETER, writes nothing and records it.
+struct ArgumentCheck {
+  const char* name;
+  std::function<EFI_STATUS(const EFI_PEI_SERVICES**, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI*)> call;
+};
+
+void PrintTo(const ArgumentCheck& c, std::ostream* os) { *os << c.name; }
+
+class PeiArgumentChecks : public testing::TestWithParam<ArgumentCheck> {};
+
+TEST_P(PeiArgumentChecks, RefuseWithInvalidParameter) {
+  PeiEnvironment pei;
+  RecoveryPpiModel& model = pei.install_recovery_ppi();
+  model.add_capsule({1, 2, 3}, 3);
+  EXPECT_EQ(GetParam().call(pei.services(), model.ppi()), EFI_INVALID_PARAMETER);
+  ASSERT_EQ(pei.calls().size(), 1u);
+  EXPECT_EQ(pei.calls()[0].status, EFI_INVALID_PARAMETER);
+  EXPECT_TRUE(pei.allocations().empty());
+}
+
+using Services = const EFI_PEI_SERVICES**;
+using RecoveryPpi = EFI_PEI_DEVICE_RECOVERY_MODULE_PPI*;
+EFI_PHYSICAL_ADDRESS gAddress;
+VOID* gPointer;
+UINTN gNumber;
+EFI_GUID gType;
+EFI_PEI_SERVICES** mutable_services(Services s) { return const_cast<EFI_PEI_SERVICES**>(s); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Services, PeiArgumentChecks,
+    testing::Values(
+        ArgumentCheck{
+            "LocatePpiWithoutGuid",
+            [](Services s, RecoveryPpi) { return (*s)->LocatePpi(s, nullptr, 0, nullptr, &gPointer); }},
+        ArgumentCheck{"LocatePpiWithoutResult",
+                      [](Services s, RecoveryPpi) {
+                        return (*s)->LocatePpi(s, &gEfiPeiDeviceRecoveryModulePpiGuid, 0, nullptr, nullptr);
+                      }},
+        ArgumentCheck{
+            "AllocatePagesWithoutResult",
+            [](Services s, RecoveryPpi) { return (*s)->AllocatePages(s, EfiBootServicesCode, 1, nullptr); }},
+        ArgumentCheck{"AllocateZeroPages",
+                      [](Services s, RecoveryPpi) {
+                        return (*s)->AllocatePages(s, EfiBootServicesCode, 0, &gAddress);
+                      }},
+        ArgumentCheck{"AllocatePagesOfConventionalMemory",
+                      [](Services s, RecoveryPpi) {
+                        return (*s)->AllocatePages(s, EfiConventionalMemory, 1, &gAddress);
+                      }},
+        ArgumentCheck{"AllocatePoolWithoutResult",
+                      [](Services s, RecoveryPpi) { return (*s)->AllocatePool(s, 16, nullptr); }},
+        ArgumentCheck{"CapsuleCountWithoutResult",
+                      [](Services s, RecoveryPpi p) {
+                        return p->GetNumberRecoveryCapsules(mutable_services(s), p, nullptr);
+                      }},
+        ArgumentCheck{"CapsuleInfoWithoutSize",
+                      [](Services s, RecoveryPpi p) {
+                        return p->GetRecoveryCapsuleInfo(mutable_services(s), p, 0, nullptr, &gType);
+                      }},
+        ArgumentCheck{"CapsuleInfoWithoutType",
+                      [](Services s, RecoveryPpi p) {
+                        return p->GetRecoveryCapsuleInfo(mutable_services(s), p, 0, &gNumber, nullptr);
+                      }},
+        ArgumentCheck{"LoadCapsuleWithoutBuffer",
+                      [](Services s, RecoveryPpi p) {
+                        return p->LoadRecoveryCapsule(mutable_services(s), p, 0, nullptr);
+                      }}),
+    [](const testing::TestParamInfo<ArgumentCheck>& info) { return std::string(info.param.name); });
+
+// The speaker is found through the services pointer: a call from an environment that installed
+// none is a misuse that ends the run, as is any call with a pointer that is no services table.
+TEST(PeiSpeaker, CallsWithoutASpeakerEndTheRunAsAMisuse) {
+  PeiEnvironment with_speaker, without;
+  PEI_SPEAKER_IF_PPI* ppi = with_speaker.install_speaker().ppi();
+  auto** s = const_cast<EFI_PEI_SERVICES**>(without.services());
+  Platform platform;
+  EXPECT_EQ(platform.run([&] { return ppi->SetFrequency(s, 1000); }).kind, OutcomeKind::Hang);
+  EXPECT_EQ(platform.run([&] { return ppi->Beep(s, 1, 1000, 1000); }).kind, OutcomeKind::Hang);
+  EFI_PEI_SERVICES* table = *s;
+  Outcome stray = platform.run([&] { return ppi->Beep(&table, 1, 1000, 1000); });
+  EXPECT_EQ(stray.kind, OutcomeKind::Hang);
+  EXPECT_EQ(without.misuses().size(), 2u);
+  EXPECT_TRUE(with_speaker.speaker()->beeps().empty());
+  EXPECT_EQ(platform.now(), 0u);
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <initializer_list>
+
 #include "platform/BiosWriteEnable.h"
 #include "platform/EmbeddedController.h"
 #include "platform/HwAccess.h"
@@ -56,6 +60,98 @@ TEST(EcHandshake, EnterAndLeaveOnTheAcpiChannel) {
   EXPECT_TRUE(m.ec().final_command_received());
   EXPECT_EQ(m.ec().overruns(), 0u);  // every byte waited for the input buffer
   EXPECT_EQ(m.ec().dialogue(), "59 94, 59 77, 59 F2, 59 76, 59 95, 59 F6");
+}
+
+// Every access of entering and leaving flash mode on the ACPI channel, in order, with its width and
+// value. Only polls fold (a repeated group marked "repeated"): status reads while the input buffer
+// is full, the flash-mode register read until it changes, and PM timer reads (their value is the
+// clock, left out). Anything else extra, missing or reordered fails.
+class PollFoldingRecorder : public sim::TraceSink {
+ public:
+  void record(const sim::Access& a) override {
+    bool timer = !a.write && a.address == 0x408;
+    lines.push_back(timer ? "io read 32 0x0408" : sim::describe(a));
+    if (timer || (!a.write && a.address == 0x66)) fold(1);
+    if (!a.write && a.address == 0xFF2F) fold(3);  // index high, index low, data read
+  }
+  std::vector<std::string> lines;
+
+ private:
+  static constexpr const char* kRepeated = "repeated";
+  // Folds the last `n` lines into the same group just before them (or before its mark).
+  void fold(std::size_t n) {
+    std::size_t group = lines.size() - n;
+    bool marked = group >= 1 && lines[group - 1] == kRepeated;
+    std::size_t before = marked ? group - 1 : group;
+    if (before < n || !std::equal(lines.begin() + group, lines.end(), lines.begin() + (before - n))) return;
+    lines.resize(group);
+    if (!marked) lines.push_back(kRepeated);
+  }
+};
+
+TEST(EcHandshake, CompleteAccessSequenceOfEnteringAndLeavingOnTheAcpiChannel) {
+  sim::MachineConfig cfg;
+  cfg.pm1_cnt_low = 0x01;  // SCI enabled: the exit keys are written
+  sim::Machine m(cfg);
+  PollFoldingRecorder recorder;
+  m.platform().set_trace(&recorder);
+  auto outcome = m.run([] {
+    EcFlashHandshake(1);
+    return EcFlashHandshake(0);
+  });
+  m.platform().set_trace(nullptr);
+  ASSERT_EQ(outcome.kind, sim::OutcomeKind::Returned);
+  // Written from the port rules: a command byte to 0x66 and its data byte to 0x62, each only once
+  // the input buffer is empty (status bit 1; bit 3 says the last byte was a command); a register
+  // through its index high, index low and data ports; the channel from CMOS 0x6E before each
+  // command; the SCI enable from PM1_CNT at PMBASE.
+  std::vector<std::string> expected;
+  auto add = [&](std::initializer_list<std::string> lines) { expected.insert(expected.end(), lines); };
+  auto hex2 = [](unsigned v) {
+    char b[8];
+    std::snprintf(b, sizeof b, "0x%02X", v);
+    return std::string(b);
+  };
+  auto channel = [&] { add({"io write 8 0x0070 = 0x6E", "io read 8 0x0071 = 0x00"}); };
+  auto command = [&](unsigned data) {
+    channel();
+    add({"io read 8 0x0066 = 0x00", "io write 8 0x0066 = 0x59", "io read 8 0x0066 = 0x0A", "repeated",
+         "io read 8 0x0066 = 0x08", "io write 8 0x0062 = " + hex2(data), "io read 8 0x0066 = 0x02",
+         "repeated", "io read 8 0x0066 = 0x00"});
+  };
+  auto reg = [&](unsigned address, const char* access, unsigned value) {
+    add({"io write 8 0xFF2D = " + hex2(address >> 8), "io write 8 0xFF2E = " + hex2(address & 0xFF),
+         std::string("io ") + access + " 8 0xFF2F = " + hex2(value)});
+  };
+  auto stall = [&] { add({"io read 32 0x0408", "repeated"}); };
+  // Entering: two preparation commands and 3 s, the request, the report awaited, the control bit.
+  channel();
+  command(0x94);
+  command(0x77);
+  stall();
+  reg(0xF554, "read", 0x00);
+  command(0xF2);
+  reg(0xF554, "read", 0x00);
+  add({"repeated"});
+  reg(0xF554, "read", 0xA5);
+  reg(0xFF14, "read", 0x00);
+  reg(0xFF14, "write", 0x01);
+  stall();
+  // Leaving: the control bit, the report awaited, the preparation and 1 s, the exit keys (SCI
+  // enabled), the leave command.
+  reg(0xFF14, "read", 0x01);
+  reg(0xFF14, "write", 0x00);
+  reg(0xF554, "read", 0xA5);
+  add({"repeated"});
+  reg(0xF554, "read", 0x00);
+  channel();
+  command(0x76);
+  stall();
+  add({"mem read 16 0xE00F8040 = 0x0401", "io read 8 0x0404 = 0x01"});
+  reg(0xFBF1, "write", 0x5A);
+  reg(0xFBF2, "write", 0xA5);
+  command(0x95);
+  EXPECT_EQ(recorder.lines, expected);
 }
 
 TEST(EcHandshake, KeyboardChannelSkipsPreparationAndMovesPorts) {
@@ -168,6 +264,21 @@ TEST(SimEmbeddedController, InputBufferRefusesBytesWhileFull) {
   EXPECT_EQ(m.ec().stray_data(), 1u);
   ASSERT_EQ(m.ec().commands().size(), 1u);
   EXPECT_EQ(m.ec().commands()[0].data, 0x94);
+}
+
+// The flash-mode register is the controller's report: a host write through the register window is
+// ignored and counted, so a module cannot fake the mode it waits for.
+TEST(SimEmbeddedController, FlashModeRegisterIsReadOnlyToTheHost) {
+  sim::Machine m;
+  std::uint8_t after = 0;
+  m.run([&] {
+    EcWriteRegister(0xF554, 0xA5);
+    after = EcReadRegister(0xF554);
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(after, 0x00);
+  EXPECT_FALSE(m.ec().in_flash_mode());
+  EXPECT_EQ(m.ec().read_only_writes(), 1u);
 }
 
 }  // namespace

@@ -59,19 +59,28 @@ RC_GTEST_PROP(StallProperty, WaitsAtLeastTheAskedTimeForAnyTimerReadTime, ()) {
   RC_ASSERT(elapsed >= sim::Nanos{us} * 1000);
 }
 
-// Any phase inside the starting tick, any starting count, any length, and timer reads that take
-// at least one tick (279 ns; about 1 us on the LPC bus): the stall never ends early, and at most
-// two ticks after the asked time counted at the module's 3.58 ticks per microsecond (3.579545 MHz
-// rounded up), plus the first and the last timer read.
+// Any phase inside the starting tick, any starting count (targets just below a wrap included), any
+// length, and timer reads that take at least one tick (279 ns; about 1 us on the LPC bus): the
+// stall never ends early, and at most two ticks after the asked time counted at the module's 3.58
+// ticks per microsecond (3.579545 MHz rounded up), plus the first and the last timer read.
 RC_GTEST_PROP(StallProperty, EndsWithinTwoTicksOfTheAskedTimeWhateverThePhase, ()) {
   constexpr double kTickNs = 1e9 / 3579545;
   // Drawn over their whole ranges from the first case on (the default size grows from 0), often
   // late in the starting tick and short, where a lost partial tick weighs most.
   auto full = [](auto gen) { return *rc::gen::resize(rc::kNominalSize, gen); };
-  std::uint32_t start = full(timer_start());
+  std::uint32_t us = full(rc::gen::oneOf(rc::gen::inRange<std::uint32_t>(1, 64), microseconds()));
+  // Also starts that put the target in the last few counts below 2^24, so that the counter wraps
+  // past it between two reads and the wait must see the wrap to end.
+  std::uint32_t ticks = us * 358 / 100 + 1;
+  std::uint32_t start =
+      ticks >= kTimerPeriod
+          ? full(timer_start())
+          : full(rc::gen::oneOf(timer_start(), rc::gen::map(rc::gen::inRange<std::uint32_t>(1, 5),
+                                                            [ticks](std::uint32_t below) {
+                                                              return kTimerPeriod - below - ticks;
+                                                            })));
   sim::Nanos phase =
       full(rc::gen::oneOf(rc::gen::inRange<sim::Nanos>(0, 280), rc::gen::inRange<sim::Nanos>(250, 280)));
-  std::uint32_t us = full(rc::gen::oneOf(rc::gen::inRange<std::uint32_t>(1, 64), microseconds()));
   sim::Nanos read_cost =
       full(rc::gen::oneOf(rc::gen::just<sim::Nanos>(1000), rc::gen::inRange<sim::Nanos>(280, 400),
                           rc::gen::inRange<sim::Nanos>(280, 3000)));

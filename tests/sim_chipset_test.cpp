@@ -84,4 +84,73 @@ TEST(SimChipset, PowerCycleRestoresVolatileStateAndKeepsCmos) {
   EXPECT_EQ(m.cmos().get(0x6E), 4);
 }
 
+// The PM timer counts 3,579,545 ticks a second in 24 bits (bits 31:24 read 0) and is read-only;
+// PM1_CNT takes each byte lane on its own. Port accesses are made free here, so that one simulated
+// second is exactly 3,579,545 ticks.
+TEST(SimChipset, PmTimerRateWidthAndReadOnly) {
+  sim::MachineConfig cfg;
+  cfg.pm_timer_start = 0xFFFFF0;
+  cfg.pm1_cnt_low = 0x21;
+  sim::Machine m(cfg);
+  m.platform().costs().io_port = 0;
+  m.pm().decode_at(m.lpc().pmbase(), m.lpc().acpi_enabled());
+  m.run([&] {
+    EXPECT_EQ(IoRead32(0x408), 0xFFFFF0u);
+    m.platform().advance(1'000'000'000);
+    UINT32 later = IoRead32(0x408);
+    EXPECT_EQ(later, (0xFFFFF0u + 3579545u) & 0xFFFFFFu);  // wrapped past 2^24
+    IoWrite32(0x408, 0);
+    IoWrite8(0x40B, 0xFF);
+    EXPECT_EQ(IoRead32(0x408), later);
+    IoWrite8(0x405, 0x1C);
+    EXPECT_EQ(IoRead32(0x404), 0x1C21u);
+    IoWrite16(0x404, 0x0001);
+    EXPECT_EQ(IoRead32(0x404), 0x0001u);
+    return EFI_SUCCESS;
+  });
+}
+
+// CMOS: bit 7 of the index gates NMI and is no address bit; the index port reads nothing back.
+// The POST latch takes byte writes only; wider ones are refused and counted.
+TEST(SimChipset, CmosIndexAndPostLatchTakeBytes) {
+  sim::Machine m;
+  m.run([] {
+    IoWrite8(0x70, 0x80 | 0x6E);
+    IoWrite8(0x71, 0x04);
+    EXPECT_EQ(IoRead8(0x70), 0xFF);
+    IoWrite8(0x70, 0x6E);
+    EXPECT_EQ(IoRead8(0x71), 0x04);
+    IoWrite8(0x80, 0x41);
+    IoWrite16(0x80, 0x4243);
+    IoWrite32(0x80, 0x44454647);
+    EXPECT_EQ(IoRead8(0x80), 0xFF);
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(m.cmos().get(0x6E), 0x04);
+  EXPECT_EQ(m.post().codes(), std::vector<std::uint8_t>{0x41});
+  EXPECT_EQ(m.post().wide_writes(), 2u);
+}
+
+// The bridge's identification header is read-only; PMBASE keeps bit 0 set (I/O space) and bits
+// 6:1 clear; RCBA bits 13:1 are reserved; BIOS_CNTL keeps BLE once set, its top-swap status bit
+// read-only and bits 7:5 reserved.
+TEST(SimChipset, BridgeHeaderAndReservedBitsAreReadOnly) {
+  sim::Machine m;
+  m.run([] {
+    MmioWrite32(0xE00F8000, 0);
+    MmioWrite32(0xE00F8008, 0);
+    EXPECT_EQ(MmioRead32(0xE00F8000), 0x29188086u);
+    EXPECT_EQ(MmioRead32(0xE00F8008), 0x06010002u);
+    MmioWrite16(0xE00F8040, 0x057E);
+    EXPECT_EQ(MmioRead16(0xE00F8040), 0x0501u);
+    MmioWrite32(0xE00F80F0, 0xFED1FFFF);
+    EXPECT_EQ(MmioRead32(0xE00F80F0), 0xFED1C001u);
+    MmioWrite8(0xE00F80DC, 0xFF);
+    EXPECT_EQ(MmioRead8(0xE00F80DC), 0x0F);
+    MmioWrite8(0xE00F80DC, 0x00);
+    EXPECT_EQ(MmioRead8(0xE00F80DC), 0x02);
+    return EFI_SUCCESS;
+  });
+}
+
 }  // namespace

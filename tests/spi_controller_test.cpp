@@ -443,5 +443,34 @@ TEST(SimSpiController, OpcodeTypeAndAtomicFlagShapeTheSoftwareCycle) {
   }
 }
 
+// FLOCKDN (HSFS bit 15) freezes the prefix opcodes, opcode types and opcode menu until reset, and
+// stays set once set: a module that reprograms the menu after lock-down keeps the old opcodes.
+// BFPR and the region registers come from the descriptor and take no writes.
+TEST(SimSpiController, LockDownFreezesTheOpcodeMenuAndDescriptorRegistersAreReadOnly) {
+  SpiRig rig(cleared("25X16", true));
+  auto& ctl = rig.flash.controller();
+  std::uint32_t bfpr = ctl.reg32(0x00), freg1 = ctl.reg32(0x58);
+  rig.machine.run([&] {
+    MmioWrite32(kSpiBase + 0x00, 0);
+    MmioWrite32(kSpiBase + 0x58, 0);
+    MmioWrite32(kSpiBase + SPI_OPMENU, 0x02);
+    MmioWrite16(kSpiBase + SPI_OPTYPE, 0x0003);
+    MmioWrite16(kSpiBase + SPI_PREOP, 0x5006);
+    MmioWrite16(kSpiBase + 0x04, 0x8000);
+    MmioWrite32(kSpiBase + SPI_OPMENU, 0x20);
+    MmioWrite16(kSpiBase + SPI_OPTYPE, 0x0000);
+    MmioWrite16(kSpiBase + SPI_PREOP, 0x0000);
+    MmioWrite16(kSpiBase + 0x04, 0x0000);
+    return EFI_SUCCESS;
+  });
+  EXPECT_EQ(ctl.reg32(SPI_OPMENU), 0x02u);
+  EXPECT_EQ(ctl.reg16(SPI_OPTYPE), 0x0003u);
+  EXPECT_EQ(ctl.reg16(SPI_PREOP), 0x5006u);
+  EXPECT_EQ(ctl.reg8(0x05) & 0x80, 0x80);
+  EXPECT_EQ(ctl.reg32(0x00), bfpr);
+  EXPECT_EQ(ctl.reg32(0x58), freg1);
+  EXPECT_NE(bfpr, 0u);
+}
+
 }  // namespace
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 // modes, the protection steps around them, the writable window, and what reaches the flash.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "flash/spi/SpiController.h"
@@ -294,6 +295,42 @@ TEST(SpiRead, HardwareSequencingRefusesALinearRangePast4GiBBeforeAnyAccess) {
   EXPECT_EQ(status, EFI_INVALID_PARAMETER);
   EXPECT_TRUE(trace.accesses().empty());
   EXPECT_EQ(out, std::vector<std::uint8_t>(0x80, 0xEE));
+}
+
+// A cycle error stops a write or read at the cycle that failed: no further cycle (for a write no
+// re-protection either), and what the cycles before it moved stays moved. The controller fails the
+// second cycle of each: the second byte of a software write, the second 64-byte piece (from 0x40)
+// of a hardware write or read. 100 bytes of 00h from 0x30.
+TEST(SpiData, CycleErrorStopsWriteAndReadAtTheFailedCycle) {
+  struct Case {
+    bool descriptor;
+    bool read;
+    std::uint32_t moved;  // bytes the first cycle moved
+  } cases[] = {
+      {false, false, 1   },
+      {true,  false, 0x10},
+      {true,  true,  0x10}
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.moved + k.read);
+    DataRig r(config("25X16", k.descriptor), kWinbond25X16);
+    std::vector<std::uint8_t> source(100, 0x00), out(100, 0xEE);
+    UINT32 length = 100;
+    EXPECT_EQ(r.run([&] {
+      r.rig.flash.controller().inject_cycle_error(2);
+      return k.read ? SpiRead(out.data(), 0xFFE00030, 100) : SpiWrite(0xFFE00030, source.data(), &length, 0);
+    }),
+              EFI_DEVICE_ERROR);
+    EXPECT_EQ(r.cycles.cycles().size(), 2u);
+    std::vector<std::uint8_t> expected(r.rig.before.begin() + 0x30, r.rig.before.begin() + 0x30 + 100);
+    if (k.read) {
+      std::fill(expected.begin() + k.moved, expected.end(), 0xEE);
+      EXPECT_EQ(out, expected);
+    } else {
+      std::fill_n(expected.begin(), k.moved, 0x00);
+      EXPECT_TRUE(std::equal(expected.begin(), expected.end(), r.rig.flash.part().array().begin() + 0x30));
+    }
+  }
 }
 
 }  // namespace

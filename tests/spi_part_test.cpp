@@ -4,10 +4,13 @@
 
 #include <set>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "sim/devices/LpcFlashPart.h"
 #include "sim/devices/PartVariants.h"
 #include "sim/devices/SpiFlashPart.h"
+#include "sim/devices/SpiHostController.h"
 #include "sim/devices/SpiPartCatalog.h"
 
 namespace sim {
@@ -322,6 +325,11 @@ TEST(SimSpiPart, AtmelSectorCommandsRefusedWhileTheStatusIsLocked) {
   b.cmd({0x36, 0x01, 0x00, 0x00});  // protect the sector at 0x10000
   EXPECT_EQ(b.refused(SpiRefusal::StatusLocked), 1u);
   EXPECT_FALSE(b.part.sector_protected(0x10000));
+  b.part.set_status_bits(0x00);
+  b.wren();
+  b.cmd({0x36, 0x01, 0x00, 0x00});
+  EXPECT_TRUE(b.part.sector_protected(0x10000));
+  EXPECT_FALSE(b.part.sector_protected(0x20000));
 }
 
 // Rule families every part enforces on its bus face, each held on one part per scheme: Winbond
@@ -386,14 +394,117 @@ TEST_P(SimSpiPartRules, IncompleteAndUnknownCommandsAreIgnored) {
   b.cmd({0x02, 0x00, 0x20, 0x00});    // program without data
   b.cmd({erase_opcode, 0x00, 0x10});  // erase, address cut short
   b.cmd({0x01});                      // status write without data
+  b.cmd({0x03, 0x00}, 2);             // read, address cut short
   b.cmd({0xF7, 0x00, 0x00, 0x00});    // no part implements F7h
-  EXPECT_EQ(b.refused(SpiRefusal::Incomplete), 4u);
+  EXPECT_EQ(b.refused(SpiRefusal::Incomplete), 5u);
   EXPECT_EQ(b.refused(SpiRefusal::UnknownOpcode), 1u);
   EXPECT_EQ(b.part.array(), array);
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, SimSpiPartRules,
                          testing::Values("25X16", "26DF161", "M25PE80", "25VF016B", "25L1605A", "25F32"));
+
+// Sector-register commands: Atmel sector protect (36h) and unprotect (39h) and the ST lock-register
+// write (E5h) need WEL and their whole address (and the lock byte); the AT26DF041 has no write-enable
+// latch and no sector protection, so WREN and 36h are no commands of it. Nothing changes.
+struct SectorCommand {
+  const char* name;
+  const char* part;
+  const char* variant;
+  bool cleared;  // protection cleared first, else as at power-on
+  bool wren;
+  std::vector<std::uint8_t> bytes;
+  SpiRefusal refusal;
+};
+
+void PrintTo(const SectorCommand& c, std::ostream* os) { *os << c.name; }
+
+class SimSpiSectorCommands : public testing::TestWithParam<SectorCommand> {};
+
+TEST_P(SimSpiSectorCommands, RefusedWithoutWriteEnableOrWhenCutShort) {
+  const SectorCommand& c = GetParam();
+  Bus b(c.part, c.variant);
+  if (c.cleared) b.part.clear_protection();
+  if (c.wren) b.wren();
+  auto state = [&] {
+    return std::vector<int>{b.part.sector_protected(0x10000), b.part.sector_lock(0x10000)};
+  };
+  auto before = state();
+  b.cmd(c.bytes);
+  EXPECT_EQ(b.refused(c.refusal), 1u);
+  EXPECT_EQ(b.part.counters().total_refusals(), 1u);
+  EXPECT_EQ(state(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, SimSpiSectorCommands,
+    testing::Values(
+        SectorCommand{
+            "AtmelProtectWithoutWel",
+            "26DF161",
+            nullptr,
+            true,
+            false,
+            {0x36, 0x01, 0x00, 0x00},
+            SpiRefusal::NoWriteEnable
+},
+        SectorCommand{"AtmelUnprotectWithoutWel",
+                      "26DF161",
+                      nullptr,
+                      false,
+                      false,
+                      {0x39, 0x01, 0x00, 0x00},
+                      SpiRefusal::NoWriteEnable},
+        SectorCommand{"AtmelUnprotectAddressCutShort",
+                      "26DF161",
+                      nullptr,
+                      false,
+                      true,
+                      {0x39, 0x01, 0x00},
+                      SpiRefusal::Incomplete},
+        SectorCommand{"StLockWithoutWel",
+                      "M25PE80",
+                      nullptr,
+                      true,
+                      false,
+                      {0xE5, 0x01, 0x00, 0x00, 0x01},
+                      SpiRefusal::NoWriteEnable},
+        SectorCommand{"StLockWithoutLockByte",
+                      "M25PE80",
+                      nullptr,
+                      true,
+                      true,
+                      {0xE5, 0x01, 0x00, 0x00},
+                      SpiRefusal::Incomplete},
+        SectorCommand{
+            "At26df041HasNoWren", "25DF041", "26DF041", false, false, {0x06}, SpiRefusal::UnknownOpcode},
+        SectorCommand{"At26df041HasNoSectorProtect",
+                      "25DF041",
+                      "26DF041",
+                      false,
+                      false,
+                      {0x36, 0x01, 0x00, 0x00},
+                      SpiRefusal::UnknownOpcode}),
+    [](const testing::TestParamInfo<SectorCommand>& info) { return std::string(info.param.name); });
+
+// Every refusal cause of every model has a name of its own: the rehearsal report keys its refusal
+// counts by these names, so two causes sharing one would merge their counts.
+TEST(SimRefusalNames, EveryCauseHasItsOwnName) {
+  std::set<std::string> names;
+  for (std::size_t i = 0; i < static_cast<std::size_t>(SpiRefusal::kCount); i++) {
+    names.insert(refusal_name(static_cast<SpiRefusal>(i)));
+  }
+  for (std::size_t i = 0; i < static_cast<std::size_t>(SpiBlock::kCount); i++) {
+    names.insert(std::string("controller-") + block_name(static_cast<SpiBlock>(i)));
+  }
+  EXPECT_EQ(names.size(),
+            static_cast<std::size_t>(SpiRefusal::kCount) + static_cast<std::size_t>(SpiBlock::kCount));
+  std::set<std::string> lpc;
+  for (std::size_t i = 0; i < kLpcRefusalCauses; i++)
+    lpc.insert(std::string(refusal_name(static_cast<LpcRefusal>(i))));
+  EXPECT_EQ(lpc.size(), kLpcRefusalCauses);
+  EXPECT_EQ(names.count("?") + lpc.count("unknown"), 0u);
+}
 
 }  // namespace
 }  // namespace sim

@@ -254,5 +254,28 @@ TEST(SpiProbe, ConvertedPointersLeaveBiosCntlAlone) {
   EXPECT_EQ(r.rig.machine.lpc().bios_cntl(), 0x0D);
 }
 
+// With a conversion service connected, the controller base is converted once, however often the
+// family's ConvertPointers is called (a second conversion would move it again).
+EFI_STATUS convert_by_offset(UINTN disposition, VOID** address) {
+  EXPECT_EQ(disposition, SPI_CONVERT_DISPOSITION);
+  *address = static_cast<std::uint8_t*>(*address) + 0x1000;
+  return EFI_SUCCESS;
+}
+
+TEST(SpiProbe, ConversionServiceMovesTheControllerBaseOnce) {
+  ProbeRig r(config("25X16"));
+  UINT32 before = 0;
+  r.rig.machine.run([&] {
+    SpiInit(nullptr);
+    before = SpiControllerState.SpiBase;
+    SpiConvertPointerHook = convert_by_offset;
+    SpiConvertPointers();
+    SpiConvertPointers();
+    return EFI_SUCCESS;
+  });
+  SpiConvertPointerHook = nullptr;
+  EXPECT_EQ(SpiControllerState.SpiBase, before + 0x1000);
+}
+
 }  // namespace
 }  // namespace testing_support

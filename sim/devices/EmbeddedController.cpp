@@ -139,6 +139,7 @@ void EmbeddedController::host_byte(bool command, std::uint16_t command_port, std
 void EmbeddedController::register_write(std::uint16_t address, std::uint8_t value) {
   register_writes_.push_back(EcRegisterWrite{address, value, platform_.now()});
   if (address == kFlashModeRegister) {
+    read_only_writes_++;
     return;  // reported by the controller, not written by the host
   }
   registers_[address] = value;

@@ -60,6 +60,8 @@ class EmbeddedController : public IoHandler {
   std::uint32_t overruns() const { return overruns_; }
   // Data bytes that arrived without a preceding command byte.
   std::uint32_t stray_data() const { return stray_data_; }
+  // Host writes to the flash-mode register, which only the controller's firmware sets (ignored).
+  std::uint32_t read_only_writes() const { return read_only_writes_; }
   bool in_flash_mode() const;
   bool final_command_received() const { return final_command_; }
   std::uint8_t peek(std::uint16_t address) const;
@@ -86,6 +88,7 @@ class EmbeddedController : public IoHandler {
   bool final_command_ = false;
   std::uint32_t overruns_ = 0;
   std::uint32_t stray_data_ = 0;
+  std::uint32_t read_only_writes_ = 0;
   std::vector<EcCommand> commands_;
   std::vector<EcRegisterWrite> register_writes_;
 };

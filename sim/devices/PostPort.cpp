@@ -10,7 +10,11 @@ std::uint32_t PostPort::io_read(std::uint16_t, Width w) {
   return all_ones(w);
 }
 
-void PostPort::io_write(std::uint16_t, Width, std::uint32_t value) {
+void PostPort::io_write(std::uint16_t, Width w, std::uint32_t value) {
+  if (w != Width::Byte) {
+    wide_writes_++;
+    return;
+  }
   codes_.push_back(static_cast<std::uint8_t>(value));
   times_.push_back(platform_.now());
   if (on_write) {
