@@ -189,9 +189,7 @@ std::uint32_t SpiHostController::mem_read(std::uint32_t address, Width w) {
   // HSFS.BERASE follows FADDR and the VSCC registers; worked out when read.
   if (offset <= kHsfs && offset + static_cast<std::uint32_t>(w) > kHsfs) show_berase();
   // The register image holds what a read returns, least significant byte first.
-  const std::uint8_t* r = &regs_[offset];
-  std::uint32_t value =
-      (r[0] | std::uint32_t{r[1]} << 8 | std::uint32_t{r[2]} << 16 | std::uint32_t{r[3]} << 24) & all_ones(w);
+  std::uint32_t value = load32(&regs_[offset]) & all_ones(w);
   bool status_read = sw_busy_ ? offset == kSsfs : hw_busy_ && offset == kHsfs;
   if (status_read && ++busy_status_reads_ >= 2 && options_.fast_forward_polls) {
     platform_.advance(done_at_ - platform_.now());
