@@ -89,6 +89,7 @@ class SpiHostController : public MemHandler {
   };
 
   void settle();
+  // Out of line, like act_on(): the common register access then saves fewer registers.
   [[gnu::noinline]] void complete_cycle();
   // What a register write set off: the start bits and FDOC changes it made.
   struct WriteEffects {

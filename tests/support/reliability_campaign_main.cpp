@@ -46,7 +46,10 @@ int main(int argc, char** argv) {
   for (auto& platform : campaign_platforms(pm_timer_read)) {
     if (only.empty() || platform.name == only) platforms.push_back(std::move(platform));
   }
-  bool any = !platforms.empty();
+  if (platforms.empty()) {
+    std::fprintf(stderr, "no platform named '%s'\n", only.c_str());
+    return 2;
+  }
 
   // Every platform's reference recovery at once, each worker handing back the run's length and its
   // cut points, one "access kind" pair per line.
@@ -110,9 +113,5 @@ int main(int argc, char** argv) {
     }
   });
   report_until(platforms.size());
-  if (!any) {
-    std::fprintf(stderr, "no platform named '%s'\n", only.c_str());
-    return 2;
-  }
   return failures == 0 ? 0 : 1;
 }
