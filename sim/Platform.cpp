@@ -130,9 +130,10 @@ bool Platform::stuck(const Access& a) {
 }
 
 void Platform::arm_limits() {
-  bool every_access = trace_ != nullptr || limits_.power_cut_after != 0;
-  access_limit_ = every_access ? 0 : std::min(run_start_accesses_ + limits_.max_accesses, next_sample_);
+  access_limit_ = trace_ != nullptr ? 0 : std::min(run_start_accesses_ + limits_.max_accesses, next_sample_);
+  if (limits_.power_cut_after > accesses_) access_limit_ = std::min(access_limit_, limits_.power_cut_after);
   time_limit_ = run_start_ + limits_.max_time;
+  if (limits_.power_cut_at != 0) time_limit_ = std::min(time_limit_, run_start_ + limits_.power_cut_at);
 }
 
 void Platform::account_slowly(Access a) {
@@ -145,7 +146,13 @@ void Platform::account_slowly(Access a) {
 }
 
 void Platform::check_limits(const Access& a, bool looping) {
-  if (limits_.power_cut_after != 0 && a.index == limits_.power_cut_after) {
+  bool cut_now = (limits_.power_cut_after != 0 && a.index == limits_.power_cut_after) ||
+                 (limits_.power_cut_at != 0 && now_ - run_start_ >= limits_.power_cut_at);
+  if (cut_now && before_power_cut && !before_power_cut(a)) {
+    cut_now = false;
+    arm_limits();
+  }
+  if (cut_now) {
     Outcome o;
     o.kind = OutcomeKind::PowerCut;
     o.access = a.index;

@@ -60,6 +60,9 @@ struct RunLimits {
   // Power is lost right after the access with this index (Access::index, counted over the
   // platform's life, not from the start of the run; 0: never).
   std::uint64_t power_cut_after = 0;
+  // Power is lost right after the first access that ends this long after the start of the run
+  // (0: never).
+  Nanos power_cut_at = 0;
   // Consecutive CpuPause calls with no hardware access in between that make a final spin.
   std::uint32_t spin_pauses = 1000;
   // A wait that repeats the same few accesses with the same values (a register that never
@@ -154,6 +157,15 @@ class Platform {
   // to its power-on state (flash arrays keep their contents).
   void on_power_cycle(std::function<void()> callback) { power_cycle_.push_back(std::move(callback)); }
   void power_cycle();
+  // Moves the power cut of the current run to right after access `index` (0: none). A device may
+  // call it while it handles an access, to lose power just after that access.
+  void cut_power_after(std::uint64_t index) {
+    limits_.power_cut_after = index;
+    arm_limits();
+  }
+  // Asked when the run reaches its power cut, before power is lost: returning false lets the run
+  // go on (a survey that copies the machine at each cut point moves the cut on from here).
+  std::function<bool(const Access&)> before_power_cut;
 
   // The platform that the seam forwards to; null outside Platform::run.
   static Platform* current() { return current_; }

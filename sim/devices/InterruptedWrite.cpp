@@ -31,11 +31,16 @@ std::uint8_t InterruptedWrite::mix(std::uint8_t before, std::uint8_t after) {
   return static_cast<std::uint8_t>((before & ~done) | (after & done));
 }
 
-void InterruptedWrite::tear(std::vector<std::uint8_t>& cells) {
+std::uint32_t InterruptedWrite::tear(std::vector<std::uint8_t>& cells) {
+  std::uint32_t torn = 0;
   for (std::uint32_t i = 0; i < length_; i++) {
-    cells[offset_ + i] = mix(before_[i], cells[offset_ + i]);
+    std::uint8_t after = cells[offset_ + i];
+    std::uint8_t left = mix(before_[i], after);
+    cells[offset_ + i] = left;
+    torn += left != before_[i] && left != after ? 1 : 0;
   }
   length_ = 0;
+  return torn;
 }
 
 }  // namespace sim

@@ -25,8 +25,9 @@ class InterruptedWrite {
   std::uint32_t length() const { return length_; }
 
   // Power lost before the operation ended: each bit of the range that differs keeps its old value
-  // or its new one. An erase can therefore only turn bits to 1, a program only to 0.
-  void tear(std::vector<std::uint8_t>& cells);
+  // or its new one. An erase can therefore only turn bits to 1, a program only to 0. Returns how
+  // many bytes were left neither old nor new.
+  std::uint32_t tear(std::vector<std::uint8_t>& cells);
   // The same for one register byte.
   std::uint8_t mix(std::uint8_t before, std::uint8_t after);
 

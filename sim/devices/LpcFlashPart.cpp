@@ -61,8 +61,9 @@ void LpcFlashPart::power_on() {
   if (busy() && interrupted_.pending()) {
     // Cut short: the unit is neither old nor new.
     std::uint32_t offset = interrupted_.offset(), length = interrupted_.length();
-    interrupted_.tear(array_);
-    record(LpcArrayChange::Kind::Interrupted, offset, length);
+    std::uint32_t torn = interrupted_.tear(array_);
+    if (observer_)
+      observer_(LpcArrayChange{LpcArrayChange::Kind::Interrupted, now(), offset, length, busy_until_, torn});
   }
   interrupted_.forget();
   busy_until_ = 0;
@@ -215,7 +216,7 @@ void LpcFlashPart::start_program(std::uint32_t offset, std::uint8_t value, Nanos
 
 void LpcFlashPart::record(LpcArrayChange::Kind kind, std::uint32_t offset, std::uint32_t length) {
   if (observer_) {
-    observer_(LpcArrayChange{kind, now(), offset, length});
+    observer_(LpcArrayChange{kind, now(), offset, length, busy_until_});
   }
 }
 

@@ -61,6 +61,8 @@ struct LpcArrayChange {
   Nanos time = 0;
   std::uint32_t offset = 0;  // in the part
   std::uint32_t length = 0;
+  Nanos done = 0;          // Erase, Program: when the part finishes the operation
+  std::uint32_t torn = 0;  // Interrupted: bytes (or status bytes) left neither old nor new
 };
 
 class LpcFlashPart : public MemHandler {

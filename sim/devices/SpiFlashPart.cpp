@@ -95,11 +95,14 @@ SpiFlashPart::SpiFlashPart(SpiPartTraits traits)
 void SpiFlashPart::power_on(Nanos lost_at) {
   if (lost_at < busy_until_ && in_flight_ == InFlight::Array && interrupted_.pending()) {
     std::uint32_t offset = interrupted_.offset(), length = interrupted_.length();
-    interrupted_.tear(array_);
-    if (observer_) observer_({SpiArrayChange::Kind::Interrupted, lost_at, offset, length});
+    std::uint32_t torn = interrupted_.tear(array_);
+    if (observer_) observer_({SpiArrayChange::Kind::Interrupted, lost_at, offset, length, busy_until_, torn});
   } else if (lost_at < busy_until_ && in_flight_ == InFlight::Status) {
     // A non-volatile status write cut short: each bit kept its old value or took the new one.
-    stored_status_ = interrupted_.mix(status_before_, stored_status_);
+    std::uint8_t after = stored_status_;
+    stored_status_ = interrupted_.mix(status_before_, after);
+    std::uint32_t torn = stored_status_ != status_before_ && stored_status_ != after ? 1 : 0;
+    if (observer_) observer_({SpiArrayChange::Kind::StatusInterrupted, lost_at, 0, 0, busy_until_, torn});
   }
   in_flight_ = InFlight::None;
   interrupted_.forget();
@@ -404,6 +407,7 @@ void SpiFlashPart::write_status(Nanos at, const std::uint8_t* data, std::size_t 
                                                (v & traits_.status_writable));
   }
   start_busy(at, traits_.status_write);
+  if (observer_) observer_({SpiArrayChange::Kind::StatusWrite, at, 0, 0, busy_until_});
 }
 
 void SpiFlashPart::begin_array_write(std::uint32_t offset, std::uint32_t length) {
@@ -422,10 +426,10 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
     if (!check_target(address, 1)) return;
     begin_array_write(address, 1);
     array_[address] &= data[0];
-    if (observer_) observer_({SpiArrayChange::Kind::Program, at, address, 1});
     counters_.programs++;
     counters_.programmed_bytes++;
     start_busy(at, traits_.program_first_byte);
+    if (observer_) observer_({SpiArrayChange::Kind::Program, at, address, 1, busy_until_});
     return;
   }
   std::uint32_t page = address & ~(kPageSize - 1);
@@ -438,16 +442,16 @@ void SpiFlashPart::program(Nanos at, std::uint32_t address, const std::uint8_t* 
     std::uint32_t column = (address + static_cast<std::uint32_t>(skip + i)) & (kPageSize - 1);
     array_[page | column] &= data[skip + i];
   }
+  counters_.programs++;
+  counters_.programmed_bytes += n;
+  start_busy(at, traits_.program_first_byte + traits_.program_next_byte * (n - 1));
   if (observer_) {
     // A program that wraps inside its page touched bytes on both sides of the start column.
     std::uint32_t start = (address + static_cast<std::uint32_t>(skip)) & (kPageSize - 1);
     bool wraps = start + n > kPageSize;
     observer_({SpiArrayChange::Kind::Program, at, wraps ? page : page | start,
-               wraps ? kPageSize : static_cast<std::uint32_t>(n)});
+               wraps ? kPageSize : static_cast<std::uint32_t>(n), busy_until_});
   }
-  counters_.programs++;
-  counters_.programmed_bytes += n;
-  start_busy(at, traits_.program_first_byte + traits_.program_next_byte * (n - 1));
 }
 
 void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t address) {
@@ -460,10 +464,10 @@ void SpiFlashPart::erase(Nanos at, const SpiEraseCommand& command, std::uint32_t
   if (!check_target(base, size)) return;
   begin_array_write(base, size);
   std::fill(array_.begin() + base, array_.begin() + base + size, 0xFF);
-  if (observer_) observer_({SpiArrayChange::Kind::Erase, at, base, size});
   counters_.erases++;
   counters_.erased_bytes += size;
   start_busy(at, command.busy);
+  if (observer_) observer_({SpiArrayChange::Kind::Erase, at, base, size, busy_until_});
 }
 
 }  // namespace sim

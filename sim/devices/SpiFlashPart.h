@@ -82,11 +82,15 @@ const char* refusal_name(SpiRefusal r);
 
 // One change to the array, for write audits.
 struct SpiArrayChange {
-  enum class Kind { Erase, Program, Interrupted };  // Interrupted: power lost while busy
+  // Interrupted: power lost while busy; StatusWrite: a non-volatile status write starts;
+  // StatusInterrupted: power lost during it (both with offset and length 0)
+  enum class Kind { Erase, Program, Interrupted, StatusInterrupted, StatusWrite };
   Kind kind = Kind::Erase;
   Nanos time = 0;
   std::uint32_t offset = 0;  // in the part
   std::uint32_t length = 0;
+  Nanos done = 0;          // Erase, Program: when the part finishes the operation
+  std::uint32_t torn = 0;  // Interrupted: bytes (or status bytes) left neither old nor new
 };
 
 struct SpiPartCounters {

@@ -52,6 +52,7 @@ ReliabilityRig::ReliabilityRig(const ReliabilityConfig& config)
     for (std::size_t i = 0; i < spi_->component_count(); i++) {
       std::uint32_t base = static_cast<std::uint32_t>(i * spi_->part(i).size());
       spi_->part(i).set_change_observer([this, i, base](const sim::SpiArrayChange& c) {
+        if (c.length == 0) return;  // a status register write: not the array
         audit(i, base + c.offset, c.length, c.kind == sim::SpiArrayChange::Kind::Erase);
       });
     }

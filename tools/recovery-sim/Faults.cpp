@@ -1,4 +1,6 @@
 // Fault names as the command line spells them.
+#include <cctype>
+#include <cstdio>
 #include <stdexcept>
 
 #include "tools/recovery-sim/Numbers.h"
@@ -24,6 +26,61 @@ constexpr Named kFaults[] = {
     {"load-capsule-fails",   FaultKind::LoadCapsuleFails,   false},
     {"allocate-pool-fails",  FaultKind::AllocatePoolFails,  false},
 };
+// "chunk:K:erase", "chunk:K:program" or "time:12.5s"; false for anything else (an access number).
+bool parse_named_cut(const std::string& at, Fault& fault) {
+  auto bad = [&](const std::string& why) {
+    return std::invalid_argument("fault 'power-cut@" + at + "': " + why);
+  };
+  if (at.rfind("chunk:", 0) == 0) {
+    std::string rest = at.substr(6);
+    std::size_t colon = rest.find(':');
+    std::string phase = colon == std::string::npos ? "" : rest.substr(colon + 1);
+    if (phase != "erase" && phase != "program") throw bad("name the phase: chunk:K:erase or chunk:K:program");
+    std::uint64_t k = 0;
+    try {
+      k = parse_count("K", rest.substr(0, colon));
+    } catch (const std::invalid_argument&) {
+      throw bad("K must be a whole number from 0 to 511");
+    }
+    if (k > 511) throw bad("K must be a whole number from 0 to 511 (a 4 KiB chunk of 0xFFE00000-0xFFFFFFFF)");
+    if (k >= 368 && k < 384)
+      throw bad("chunk " + std::to_string(k) +
+                " lies in 0xFFF70000-0xFFF7FFFF, which the recovery leaves alone");
+    fault.cut_at = phase == "erase" ? CutAt::ChunkErase : CutAt::ChunkProgram;
+    fault.chunk = static_cast<std::uint32_t>(k);
+    return true;
+  }
+  if (at.rfind("status-write:", 0) == 0) {
+    try {
+      fault.n = parse_count("N", at.substr(13));
+    } catch (const std::invalid_argument&) {
+      fault.n = 0;
+    }
+    if (fault.n == 0) throw bad("N must be a positive whole number: the N-th status register write");
+    fault.cut_at = CutAt::StatusWrite;
+    return true;
+  }
+  if (at.rfind("time:", 0) == 0) {
+    std::string t = at.substr(5);
+    if (t.size() > 1 && t.back() == 's') t.pop_back();
+    double seconds = -1;
+    std::size_t used = 0;
+    try {
+      seconds = std::stod(t, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used != t.size() || t.empty() || !(seconds > 0) || seconds > 1e6 ||
+        !std::isdigit(static_cast<unsigned char>(t[0]))) {
+      throw bad("the time must be a positive number of seconds, such as time:12.5s");
+    }
+    fault.cut_at = CutAt::Time;
+    fault.n = static_cast<std::uint64_t>(seconds * 1e9 + 0.5);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 const std::vector<std::string>& fault_names() {
@@ -49,6 +106,9 @@ Fault parse_fault(const std::string& text) {
                                             : "fault '" + name + "' takes no count");
     }
     Fault fault{f.kind, 0};
+    if (f.kind == FaultKind::PowerCut && parse_named_cut(text.substr(text.find('@') + 1), fault)) {
+      return fault;
+    }
     if (has_n) {
       std::uint64_t v = 0;
       try {
@@ -91,10 +151,36 @@ std::vector<Fault> parse_faults(const std::vector<std::string>& texts) {
 std::string fault_name(const Fault& f) {
   for (const auto& k : kFaults) {
     if (k.kind == f.kind) {
+      if (f.kind == FaultKind::PowerCut && f.cut_at != CutAt::Access) {
+        return std::string(k.name) + "@" + cut_point_name(f);
+      }
       return k.counted ? std::string(k.name) + "@" + std::to_string(f.n) : k.name;
     }
   }
   return "?";
+}
+
+}  // namespace rsim
+
+namespace rsim {
+
+std::string cut_point_name(const Fault& f) {
+  switch (f.cut_at) {
+    case CutAt::ChunkErase:
+      return "chunk:" + std::to_string(f.chunk) + ":erase";
+    case CutAt::ChunkProgram:
+      return "chunk:" + std::to_string(f.chunk) + ":program";
+    case CutAt::StatusWrite:
+      return "status-write:" + std::to_string(f.n);
+    case CutAt::Time: {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "time:%.9gs", static_cast<double>(f.n) / 1e9);
+      return buf;
+    }
+    case CutAt::Access:
+      break;
+  }
+  return std::to_string(f.n);
 }
 
 }  // namespace rsim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,15 +15,40 @@
 
 namespace rsim {
 
+// One change of a flash array, in the layout of --flash-in/--flash-out.
+struct FlashChange {
+  // StatusWrite: a non-volatile status write starts; StatusInterrupted: the power loss cut it
+  // (both with offset and length 0). The order is the parts' own.
+  enum class Kind { Erase, Program, Interrupted, StatusInterrupted, StatusWrite };
+  Kind kind = Kind::Erase;
+  sim::Nanos time = 0;
+  sim::Nanos done = 0;  // Erase, Program: when the part finishes
+  std::uint64_t offset = 0;
+  std::uint32_t length = 0;
+  std::uint32_t torn = 0;  // Interrupted: bytes left neither old nor new
+  std::size_t chip = 0;    // SPI component
+};
+
 class FlashRig {
  public:
   virtual ~FlashRig() = default;
+  // Receives every change of every part's array as the part makes it (one listener).
+  virtual void on_change(std::function<void(const FlashChange&)> listener) = 0;
+  // One byte of the layout, read without a bus cycle.
+  virtual std::uint8_t byte(std::uint64_t offset) const = 0;
+  // The offset of the layout that memory address `address` reaches (the top of the flash sits just
+  // below 4 GiB; a smaller LPC part may be aliased below its own range).
+  std::uint64_t offset_of(std::uint32_t address) const {
+    std::uint64_t below_top = 0x100000000ull - address;
+    return (size() - below_top % size()) % size();
+  }
   // The whole flash in the layout of --flash-in/--flash-out.
   virtual std::uint64_t size() const = 0;
   virtual std::vector<std::uint8_t> contents() const = 0;
-  // Loads the initial contents and returns them as loaded (what contents() now returns): an SPI
-  // rig with a valid descriptor writes it over the first 4 KiB.
-  virtual std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes) = 0;
+  // Loads the initial contents and returns them as loaded (what contents() now returns). With
+  // `write_descriptor` an SPI rig writes the configured descriptor (or, configured without one, an
+  // erased 4 KiB) over the first 4 KiB; otherwise the contents' own descriptor holds.
+  virtual std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes, bool write_descriptor) = 0;
   // The expected contents after a complete recovery from `before` (worked out in place).
   virtual std::vector<std::uint8_t> expected(std::vector<std::uint8_t> before,
                                              const std::uint8_t* capsule) const = 0;

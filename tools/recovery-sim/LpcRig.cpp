@@ -30,13 +30,22 @@ class LpcRig : public FlashRig {
         throw std::invalid_argument("fault spi-cycle-error needs an SPI part");
       }
     }
+    c.interruption_seed = o.seed;
     part_ = &sim::install_lpc_part(machine, c);
     aliased_ = c.decode == sim::LpcDecode::Aliased;
   }
 
+  void on_change(std::function<void(const FlashChange&)> listener) override {
+    part_->set_change_observer([listener](const sim::LpcArrayChange& c) {
+      listener(
+          FlashChange{static_cast<FlashChange::Kind>(c.kind), c.time, c.done, c.offset, c.length, c.torn, 0});
+    });
+  }
+  std::uint8_t byte(std::uint64_t offset) const override { return part_->array()[offset]; }
+
   std::uint64_t size() const override { return part_->array().size(); }
   std::vector<std::uint8_t> contents() const override { return part_->array(); }
-  std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes) override {
+  std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes, bool) override {
     part_->array() = bytes;
     return bytes;
   }

@@ -64,4 +64,23 @@ std::uint64_t parse_hex(const std::string& what, const std::string& text, std::u
   return *v;
 }
 
+std::pair<std::uint32_t, std::uint32_t> parse_boot_block(const std::string& text) {
+  std::size_t dash = text.find('-');
+  if (dash == std::string::npos) {
+    throw std::invalid_argument("--boot-block takes START-END in hexadecimal, such as FFFF0000-FFFFFFFF");
+  }
+  auto first = static_cast<std::uint32_t>(parse_hex("--boot-block START", text.substr(0, dash), 0xFFFFFFFF));
+  auto last = static_cast<std::uint32_t>(parse_hex("--boot-block END", text.substr(dash + 1), 0xFFFFFFFF));
+  if (first < 0xFFE00000 || last < first) {
+    throw std::invalid_argument(
+        "--boot-block " + text +
+        ": START-END must be a non-empty range inside 0xFFE00000-0xFFFFFFFF, the window "
+        "the recovery rewrites");
+  }
+  if ((first & 0xFFF) != 0 || (last & 0xFFF) != 0xFFF) {
+    throw std::invalid_argument("--boot-block " + text + ": START and END+1 must be 4 KiB aligned");
+  }
+  return {first, last};
+}
+
 }  // namespace rsim

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
 
 namespace rsim {
 
@@ -15,5 +16,9 @@ std::uint64_t parse_count(const std::string& what, const std::string& text,
 
 // Hexadecimal digits with or without a 0x prefix; at most `max`. Throws std::invalid_argument.
 std::uint64_t parse_hex(const std::string& what, const std::string& text, std::uint64_t max);
+
+// --boot-block START-END: hexadecimal memory addresses, START 4 KiB aligned, END the last byte of a
+// 4 KiB chunk, inside 0xFFE00000-0xFFFFFFFF. Returns {START, END}.
+std::pair<std::uint32_t, std::uint32_t> parse_boot_block(const std::string& text);
 
 }  // namespace rsim

@@ -2,13 +2,17 @@
 #include "tools/recovery-sim/Rehearsal.h"
 
 #include <chrono>
+#include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 #include "sim/Machine.h"
 #include "sim/pei/PeiEnvironment.h"
 #include "sim/pei/RecoveryPpiModel.h"
 #include "sim/pei/SpeakerModel.h"
+#include "tools/recovery-sim/BootBlock.h"
+#include "tools/recovery-sim/CutWatch.h"
 #include "tools/recovery-sim/Engine.h"
 #include "tools/recovery-sim/Expectation.h"
 #include "tools/recovery-sim/Files.h"
@@ -95,6 +99,119 @@ std::vector<std::string> unfired_faults(const std::vector<Fault>& faults, const 
 
 }  // namespace
 
+namespace {
+
+std::optional<Fault> power_cut_of(const Options& o) {
+  for (const auto& f : o.faults) {
+    if (f.kind == FaultKind::PowerCut) return f;
+  }
+  return std::nullopt;
+}
+
+std::map<std::string, std::uint64_t> minus(std::map<std::string, std::uint64_t> now,
+                                           const std::map<std::string, std::uint64_t>& earlier) {
+  for (auto& [name, n] : now) {
+    auto it = earlier.find(name);
+    if (it != earlier.end()) n -= it->second;
+  }
+  return now;
+}
+
+// Everything one run needs and leaves: the machine and its flash, the engine, the capsule.
+struct Bench {
+  const Options& options;
+  const PartEntry& part;
+  sim::Machine& machine;
+  FlashRig& rig;
+  Engine& engine;
+  std::shared_ptr<const std::vector<std::uint8_t>> capsule;
+};
+
+// Runs the module once from its just-loaded state, in a fresh PEI environment, and reports what
+// this run did (the machine's logs and counters may already hold earlier runs).
+Report run_once(Bench& b) {
+  const Options& options = b.options;
+  sim::Machine& machine = b.machine;
+  const std::size_t post_mark = machine.post().codes().size(), ec_mark = machine.ec().commands().size();
+  const sim::Nanos start = machine.platform().now();
+  const std::uint64_t first_access = machine.platform().accesses();
+  const auto work_mark = b.rig.work(), refused_mark = b.rig.refusals();
+
+  sim::PeiEnvironment pei;
+  sim::SpeakerModel* speaker = has(options, FaultKind::NoSpeaker) ? nullptr : &pei.install_speaker();
+  if (!has(options, FaultKind::NoRecoveryPpi)) {
+    sim::RecoveryPpiModel& ppi = pei.install_recovery_ppi();
+    ppi.add_capsule(b.capsule);
+    if (has(options, FaultKind::CapsuleInfoFails))
+      ppi.fail(sim::RecoveryOp::GetRecoveryCapsuleInfo, EFI_DEVICE_ERROR);
+    if (has(options, FaultKind::LoadCapsuleFails))
+      ppi.fail(sim::RecoveryOp::LoadRecoveryCapsule, EFI_DEVICE_ERROR);
+  }
+  if (has(options, FaultKind::AllocatePagesFails)) pei.fail_allocate_pages(EFI_OUT_OF_RESOURCES);
+  if (has(options, FaultKind::AllocatePoolFails)) pei.fail_allocate_pool(EFI_OUT_OF_RESOURCES);
+
+  auto t0 = std::chrono::steady_clock::now();
+  sim::Outcome outcome = b.engine.run(machine, pei);
+  auto t1 = std::chrono::steady_clock::now();
+
+  Report r;
+  r.configured_part = b.part.label() + (options.variant.empty() ? "" : ", variant " + options.variant);
+  r.bus = b.part.bus == Bus::Spi ? "spi" : "lpc";
+  r.outcome = outcome;
+  r.engine = b.engine.name();
+  if (auto image = b.engine.image()) {
+    r.image = std::make_pair(image->path, image->sha256);
+  }
+  r.detected = b.engine.detected();
+  if (speaker != nullptr) {
+    for (const auto& beep : speaker->beeps()) {
+      r.beeps.push_back(Beep{beep.count, beep.duration, beep.interval});
+    }
+    if (!speaker->frequencies().empty()) {
+      r.frequency = speaker->frequencies().back();
+    }
+  }
+  const auto& codes = machine.post().codes();
+  r.post_codes.assign(codes.begin() + static_cast<std::ptrdiff_t>(post_mark), codes.end());
+  r.chunks_done = chunks_started(r.post_codes);
+  const auto& ec = machine.ec().commands();
+  for (std::size_t i = ec_mark; i < ec.size(); i++) {
+    r.ec_commands.emplace_back(ec[i].command, ec[i].data);
+  }
+  r.refused = minus(b.rig.refusals(), refused_mark);
+  r.work = minus(b.rig.work(), work_mark);
+  r.capsule_size = b.capsule->size();
+  r.capsule_refused = outcome.kind == sim::OutcomeKind::Returned && outcome.status == EFI_BAD_BUFFER_SIZE &&
+                      b.capsule->size() < kCapsuleBytes;
+  r.accesses = machine.platform().accesses() - first_access;
+  // A part that never finishes may have moved the clock far past the point the hang was declared.
+  r.simulated_ns =
+      outcome.kind == sim::OutcomeKind::Hang ? outcome.declared_after : machine.platform().now() - start;
+  r.host_ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
+  return r;
+}
+
+// The flash now against the flash before the run and the expectation.
+void check_flash(Report& r, const FlashRig& rig, const std::vector<std::uint8_t>& before,
+                 const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& final_flash) {
+  r.chipset = rig.chipset_registers();
+  for (std::size_t i = 0; i < before.size(); i++) {
+    r.flash.changed += final_flash[i] != before[i] ? 1 : 0;
+  }
+  r.flash.size = expected.size();
+  for (std::size_t i = 0; i < expected.size(); i++) {
+    if (final_flash[i] != expected[i]) {
+      if (!r.flash.first_mismatch) {
+        r.flash.first_mismatch = i;
+        r.flash.first_mismatch_where = rig.where(i);
+      }
+      r.flash.mismatches++;
+    }
+  }
+}
+
+}  // namespace
+
 RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   const PartEntry part = resolve_part(options.part);
   if (options.components != 1 && options.components != 2) {
@@ -105,6 +222,10 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   }
   if (options.decode != "aliased" && options.decode != "top") {
     throw std::invalid_argument("--decode takes aliased or top");
+  }
+  const std::optional<Fault> cut = power_cut_of(options);
+  if (options.then_recover && !cut && options.checkpoints.empty()) {
+    throw std::invalid_argument("--then-recover needs a power cut: --fault power-cut@...");
   }
 
   std::unique_ptr<Engine> engine = make_engine(options);
@@ -123,31 +244,53 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
                                 std::to_string(initial.size()) + " bytes; this platform's flash is " +
                                 std::to_string(rig->size()));
   }
-  std::vector<std::uint8_t> before = rig->load(std::move(initial));
+  // The flash is what the chipset reads: a --flash-in keeps its own descriptor (or its absence)
+  // unless --descriptor asks for another.
+  const bool replace_descriptor = part.bus == Bus::Spi && (!options.flash_in || options.descriptor_given);
+  std::vector<std::uint8_t> before = rig->load(std::move(initial), replace_descriptor);
 
   std::shared_ptr<const std::vector<std::uint8_t>> capsule_bytes =
       options.capsule_file
           ? std::make_shared<const std::vector<std::uint8_t>>(read_input("--capsule", *options.capsule_file))
           : shared_generated_capsule();
   const std::vector<std::uint8_t>& capsule = *capsule_bytes;
+  // A capsule shorter than 2 MiB is refused by the module before any flash access.
+  auto expectation = [&](std::vector<std::uint8_t> from) {
+    return capsule.size() >= kCapsuleBytes ? rig->expected(std::move(from), capsule.data()) : from;
+  };
+  std::vector<std::uint8_t> expected = expectation(before);
 
-  sim::PeiEnvironment pei;
-  sim::SpeakerModel* speaker = has(options, FaultKind::NoSpeaker) ? nullptr : &pei.install_speaker();
-  if (!has(options, FaultKind::NoRecoveryPpi)) {
-    sim::RecoveryPpiModel& ppi = pei.install_recovery_ppi();
-    ppi.add_capsule(capsule_bytes);
-    if (has(options, FaultKind::CapsuleInfoFails))
-      ppi.fail(sim::RecoveryOp::GetRecoveryCapsuleInfo, EFI_DEVICE_ERROR);
-    if (has(options, FaultKind::LoadCapsuleFails))
-      ppi.fail(sim::RecoveryOp::LoadRecoveryCapsule, EFI_DEVICE_ERROR);
-  }
-  if (has(options, FaultKind::AllocatePagesFails)) pei.fail_allocate_pages(EFI_OUT_OF_RESOURCES);
-  if (has(options, FaultKind::AllocatePoolFails)) pei.fail_allocate_pool(EFI_OUT_OF_RESOURCES);
-  for (const auto& f : options.faults) {
-    if (f.kind == FaultKind::PowerCut) {
-      machine.platform().limits().power_cut_after = f.n;
+  auto watch = std::make_unique<CutWatch>(machine.platform(), cut);
+  auto boot = std::make_unique<BootBlockWatch>(*rig, options.boot_block_first, options.boot_block_last,
+                                               before, expected, machine.platform().now());
+  const sim::Nanos run_start = machine.platform().now();
+  rig->on_change([&](const FlashChange& c) {
+    watch->changed(c);
+    boot->changed(c);
+    if (options.on_flash_change &&
+        (c.kind == FlashChange::Kind::Erase || c.kind == FlashChange::Kind::Program)) {
+      options.on_flash_change(FlashChangeSeen{machine.platform().accesses() + 1, c.time - run_start,
+                                              watch->chunk(), c.kind == FlashChange::Kind::Erase});
     }
+  });
+  std::size_t next_checkpoint = 0;
+  if (!options.checkpoints.empty()) {
+    machine.platform().limits().power_cut_after = options.checkpoints.front();
+    machine.platform().before_power_cut = [&](const sim::Access&) {
+      if (options.at_checkpoint(next_checkpoint)) return true;  // this copy loses power here
+      next_checkpoint++;
+      machine.platform().limits().power_cut_after =
+          next_checkpoint < options.checkpoints.size() ? options.checkpoints[next_checkpoint] : 0;
+      return false;
+    };
   }
+  machine.post().on_write = [&](std::uint8_t code) {
+    watch->post_code(code);
+    if (auto chunk = watch->chunk(); progress && chunk)
+      progress(watch->chunks_started(), kWindowBase + *chunk * kChunk);
+  };
+  if (cut && cut->cut_at == CutAt::Access) machine.platform().limits().power_cut_after = cut->n;
+  if (cut && cut->cut_at == CutAt::Time) machine.platform().limits().power_cut_at = cut->n;
 
   std::unique_ptr<TraceFile> trace;
   if (options.trace) {
@@ -161,82 +304,55 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   if (trace || options.observer != nullptr) {
     machine.platform().set_trace(&tee);
   }
-  if (progress) {
-    machine.post().on_write = [&](std::uint8_t) {
-      std::uint32_t chunks = chunks_started(machine.post().codes());
-      if (chunks != 0) {
-        std::uint32_t address = 0xFFE00000u + (chunks - 1) * kChunk;
-        progress(chunks, address >= kSkipBase ? address + 0x10000 : address);
-      }
-    };
-  }
 
-  auto t0 = std::chrono::steady_clock::now();
-  sim::Outcome outcome = engine->run(machine, pei);
-  auto t1 = std::chrono::steady_clock::now();
+  Bench bench{options, part, machine, *rig, *engine, capsule_bytes};
+  RehearsalResult result;
+  Report& r = result.report;
+  r = run_once(bench);
   machine.platform().set_trace(nullptr);
   if (trace) {
     trace->close();
   }
-
-  RehearsalResult result;
-  Report& r = result.report;
-  r.configured_part = part.label() + (options.variant.empty() ? "" : ", variant " + options.variant);
-  r.bus = part.bus == Bus::Spi ? "spi" : "lpc";
-  r.outcome = outcome;
-  r.engine = engine->name();
-  if (auto image = engine->image()) {
-    r.image = std::make_pair(image->path, image->sha256);
+  machine.platform().before_power_cut = nullptr;
+  if (r.outcome.kind == sim::OutcomeKind::PowerCut) {
+    // The run ended with power lost: each part busy then leaves what a real one would, and what is
+    // reported and written below is what the board now holds.
+    machine.power_cycle();
+    r.cut = watch->facts(r.outcome, run_start, 0);
+    r.cut->board_cannot_start = boot->torn() != 0;
   }
-  r.detected = engine->detected();
-  if (speaker != nullptr) {
-    for (const auto& b : speaker->beeps()) {
-      r.beeps.push_back(Beep{b.count, b.duration, b.interval});
-    }
-    if (!speaker->frequencies().empty()) {
-      r.frequency = speaker->frequencies().back();
-    }
-  }
-  r.post_codes = machine.post().codes();
-  r.chunks_done = chunks_started(r.post_codes);
-  for (const auto& c : machine.ec().commands()) {
-    r.ec_commands.emplace_back(c.command, c.data);
-  }
-  r.chipset = rig->chipset_registers();
-  r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
-
   result.final_flash = rig->contents();
-  const std::vector<std::uint8_t>& final_flash = result.final_flash;
-  for (std::size_t i = 0; i < before.size(); i++) {
-    r.flash.changed += final_flash[i] != before[i] ? 1 : 0;
-  }
-  // A capsule shorter than 2 MiB is refused by the module before any flash access. The expectation
-  // is worked out in the "before" image, which is not needed any more.
-  std::vector<std::uint8_t> expected =
-      capsule.size() >= kCapsuleBytes ? rig->expected(std::move(before), capsule.data()) : std::move(before);
-  r.flash.size = expected.size();
-  for (std::size_t i = 0; i < expected.size(); i++) {
-    if (final_flash[i] != expected[i]) {
-      if (!r.flash.first_mismatch) {
-        r.flash.first_mismatch = i;
-        r.flash.first_mismatch_where = rig->where(i);
-      }
-      r.flash.mismatches++;
-    }
-  }
-  r.refused = rig->refusals();
-  r.work = rig->work();
-  r.capsule_size = capsule.size();
-  r.capsule_refused = outcome.kind == sim::OutcomeKind::Returned && outcome.status == EFI_BAD_BUFFER_SIZE &&
-                      capsule.size() < kCapsuleBytes;
+  check_flash(r, *rig, before, expected, result.final_flash);
+  r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
+  if (!boot->window().spans.empty()) r.brick_window = boot->window();
+  r.seed = options.seed;
   for (const auto& f : options.faults) {
     r.faults.push_back(fault_name(f));
   }
-  r.accesses = machine.platform().accesses();
-  r.faults_unfired = unfired_faults(options.faults, outcome, r);
-  // A part that never finishes may have moved the clock far past the point the hang was declared.
-  r.simulated_ns = outcome.kind == sim::OutcomeKind::Hang ? outcome.declared_after : machine.platform().now();
-  r.host_ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
+  r.faults_unfired = unfired_faults(options.faults, r.outcome, r);
+  if (options.flash_in && options.descriptor_given && part.bus == Bus::Spi) {
+    r.notes.push_back(std::string("--descriptor ") + (options.descriptor ? "valid" : "none") +
+                      " replaced the first 4 KiB of --flash-in");
+  }
+
+  r.recovery_after_cut_skipped =
+      options.then_recover && r.board_cannot_start() && !options.recover_even_if_bricked;
+  if (options.then_recover && r.cut && !r.recovery_after_cut_skipped) {
+    // Power comes back: the board starts the recovery again from the start, on the flash the cut left.
+    machine.platform().limits().power_cut_after = 0;
+    machine.platform().limits().power_cut_at = 0;
+    std::vector<std::uint8_t> left = result.final_flash;
+    std::vector<std::uint8_t> expected_now = expectation(left);
+    boot = std::make_unique<BootBlockWatch>(*rig, options.boot_block_first, options.boot_block_last, left,
+                                            expected_now, machine.platform().now());
+    watch = std::make_unique<CutWatch>(machine.platform(), std::nullopt);
+    auto next = std::make_shared<Report>(run_once(bench));
+    result.final_flash = rig->contents();
+    check_flash(*next, *rig, left, expected_now, result.final_flash);
+    next->chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
+    if (!boot->window().spans.empty()) next->brick_window = boot->window();
+    r.recovery_after_cut = next;
+  }
   return result;
 }
 

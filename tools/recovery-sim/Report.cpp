@@ -35,6 +35,52 @@ std::string outcome_text(const sim::Outcome& outcome) {
   }
 }
 
+namespace {
+
+nlohmann::json cut_json(const CutFacts& c) {
+  using nlohmann::json;
+  json in_flight = nullptr;
+  if (c.in_flight) {
+    const InFlight& f = *c.in_flight;
+    in_flight = {
+        {"operation", f.operation},
+        {"chip",      f.chip     },
+        {"offset",    f.offset   },
+        {"length",    f.length   },
+        {"torn",      f.torn     }
+    };
+  }
+  return {
+      {"access",             c.access                                },
+      {"time_us",            c.time / 1000                           },
+      {"chunk",              c.chunk ? json(*c.chunk) : json(nullptr)},
+      {"phase",              c.phase                                 },
+      {"in_flight",          in_flight                               },
+      {"board_cannot_start", c.board_cannot_start                    }
+  };
+}
+
+nlohmann::json brick_json(const BrickWindow& w, std::uint64_t run_ns) {
+  using nlohmann::json;
+  json spans = json::array();
+  for (const BrickSpan& s : w.spans) {
+    spans.push_back({
+        {"start_us", s.start / 1000                             },
+        {"end_us",   s.end ? json(*s.end / 1000) : json(nullptr)}
+    });
+  }
+  sim::Nanos total = w.total(run_ns);
+  return {
+      {"boot_block",    {hex(w.first), hex(w.last)}                                        },
+      {"spans",         spans                                                              },
+      {"total_us",      total / 1000                                                       },
+      {"share_percent",
+       run_ns == 0 ? 0.0 : static_cast<double>(total) * 100.0 / static_cast<double>(run_ns)}
+  };
+}
+
+}  // namespace
+
 nlohmann::json Report::to_json() const {
   using nlohmann::json;
   json j;
@@ -92,6 +138,13 @@ nlohmann::json Report::to_json() const {
   j["simulated_us"] = simulated_ns / 1000;
   j["accesses"] = accesses;
   j["host_ms"] = static_cast<std::uint64_t>(host_ms + 0.5);
+  j["seed"] = seed;
+  j["notes"] = notes;
+  j["power_cut"] = cut ? cut_json(*cut) : json(nullptr);
+  j["brick_window"] = brick_window ? brick_json(*brick_window, simulated_ns) : json(nullptr);
+  j["board_cannot_start"] = board_cannot_start();
+  j["recovery_after_cut"] = recovery_after_cut ? recovery_after_cut->to_json() : json(nullptr);
+  j["success"] = success();
   return j;
 }
 
@@ -198,9 +251,56 @@ std::string Report::summary() const {
     o << "\nhint        " << configured_part << " does not complete on this platform; it does with "
       << *works_with;
   }
+  if (cut) {
+    o << "\npower cut   after access " << cut->access << ", " << seconds_text(cut->time) << " into the run, "
+      << (cut->chunk
+              ? "chunk " + std::to_string(*cut->chunk) + " (" + hex(kWindowBase + *cut->chunk * kChunk) + ")"
+              : std::string("before the first chunk"))
+      << ", " << cut->phase;
+    if (cut->in_flight) {
+      const InFlight& f = *cut->in_flight;
+      o << kIndent << "in flight: " << f.operation;
+      if (f.operation == "status write") {
+        o << " of the part's status register, " << (f.torn ? "left neither old nor new" : "left old or new");
+      } else {
+        o << " of " << hex(f.offset, 6) << "-" << hex(f.offset + f.length - 1, 6) << ", " << f.torn << " of "
+          << f.length << " bytes left neither old nor new";
+      }
+    }
+    o << kIndent
+      << (cut->board_cannot_start
+              ? "the boot block is torn: this board cannot start again (it needs an external programmer)"
+              : "the boot block holds old or new contents: the board can start the recovery again");
+  }
+  if (brick_window) {
+    sim::Nanos total = brick_window->total(simulated_ns);
+    char share[32];
+    std::snprintf(
+        share, sizeof share, "%.2f",
+        simulated_ns ? static_cast<double>(total) * 100.0 / static_cast<double>(simulated_ns) : 0.0);
+    o << "\nbrick       " << seconds_text(total) << " of " << seconds_text(simulated_ns) << " (" << share
+      << " %) with the boot block " << hex(brick_window->first) << "-" << hex(brick_window->last)
+      << " neither old nor new, in " << brick_window->spans.size()
+      << (brick_window->spans.size() == 1 ? " span" : " spans");
+  }
+  for (const auto& n : notes) {
+    o << "\nnote        " << n;
+  }
   o << "\ntime        " << seconds_text(simulated_ns) << " on hardware (simulated), " << accesses
     << " accesses, " << static_cast<std::uint64_t>(host_ms + 0.5) << " ms host time\n";
-  o << "result      " << (success() ? "SUCCESS" : "FAILED") << "\n";
+  if (recovery_after_cut) {
+    std::string next = recovery_after_cut->summary();
+    o << "\nafter the cut, power on and the recovery again from the start:\n"
+      << next.substr(0, next.rfind("result      "));
+  } else if (recovery_after_cut_skipped) {
+    o << "not run     the recovery after the cut: the board cannot start (--then-recover-bricked runs it "
+         "anyway)\n";
+  }
+  o << "result      "
+    << (success()              ? "SUCCESS"
+        : board_cannot_start() ? "FAILED: the board cannot start"
+                               : "FAILED")
+    << "\n";
   return o.str();
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,6 +13,8 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/Outcome.h"
+#include "tools/recovery-sim/BootBlock.h"
+#include "tools/recovery-sim/CutWatch.h"
 
 namespace rsim {
 
@@ -49,12 +52,22 @@ struct Report {
   double host_ms = 0;
   std::uint32_t chunks_done = 0;
   std::uint64_t capsule_size = 0;
-  bool capsule_refused = false;             // the module returned EFI_BAD_BUFFER_SIZE for its size
-  std::vector<std::string> faults_unfired;  // "power-cut@N never fired: ..."
-  std::optional<std::string> works_with;    // options with which this part completes instead
+  bool capsule_refused = false;                // the module returned EFI_BAD_BUFFER_SIZE for its size
+  std::vector<std::string> faults_unfired;     // "power-cut@N never fired: ..."
+  std::optional<std::string> works_with;       // options with which this part completes instead
+  std::uint64_t seed = 0;                      // of the bits a power cut leaves old or new
+  std::optional<CutFacts> cut;                 // the run ended in a power cut: where, and what it left
+  std::optional<BrickWindow> brick_window;     // the run rewrote the boot block
+  std::vector<std::string> notes;              // what the rehearsal changed of what it was given
+  std::shared_ptr<Report> recovery_after_cut;  // --then-recover: the next run, from the start
+  bool recovery_after_cut_skipped = false;     // ...not run: the board cannot start
+
+  bool board_cannot_start() const { return cut && cut->board_cannot_start; }
 
   // A rehearsal that asked for a fault and did not get it has not rehearsed it.
+  // After a cut, success is the next run's: the board came back and the recovery completed.
   bool success() const {
+    if (recovery_after_cut) return !board_cannot_start() && recovery_after_cut->success();
     return outcome.kind == sim::OutcomeKind::FinalSpin && flash.verified() && faults_unfired.empty();
   }
   nlohmann::json to_json() const;

@@ -1,5 +1,6 @@
 // The SPI rehearsal platform: the chosen part (one or two components) behind the chipset's SPI
 // host controller, with or without a flash descriptor.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <utility>
@@ -33,7 +34,15 @@ class SpiRig : public FlashRig {
       throw std::invalid_argument(
           "--components 2 needs --descriptor valid: without one the chipset reaches one part");
     }
+    c.interruption_seed = o.seed;
     system_ = &sim::install_spi_flash(machine, c);
+    if (c.protection == sim::SpiProtectionStart::Cleared) {
+      // The firmware that runs before the module clears the protection at every start, so it does
+      // again when power comes back after a cut.
+      machine.platform().on_power_cycle([system = system_] {
+        for (std::size_t i = 0; i < system->component_count(); i++) system->part(i).clear_protection();
+      });
+    }
     config_ = c;
     for (const auto& f : o.faults) {
       if (f.kind == FaultKind::SpiCycleError) {
@@ -46,13 +55,32 @@ class SpiRig : public FlashRig {
     }
   }
 
+  void on_change(std::function<void(const FlashChange&)> listener) override {
+    std::uint64_t base = 0;
+    for (std::size_t i = 0; i < system_->component_count(); i++) {
+      system_->part(i).set_change_observer([listener, base, i](const sim::SpiArrayChange& c) {
+        listener(FlashChange{static_cast<FlashChange::Kind>(c.kind), c.time, c.done, base + c.offset,
+                             c.length, c.torn, i});
+      });
+      base += system_->part(i).size();
+    }
+  }
+  std::uint8_t byte(std::uint64_t offset) const override {
+    std::size_t i = 0;
+    while (offset >= system_->part(i).size()) offset -= system_->part(i++).size();
+    return system_->part(i).array()[offset];
+  }
+
   std::uint64_t size() const override { return system_->total_size(); }
   std::vector<std::uint8_t> contents() const override { return system_->image(); }
-  std::vector<std::uint8_t> load(std::vector<std::uint8_t> image) override {
-    if (config_.descriptor) {
+  std::vector<std::uint8_t> load(std::vector<std::uint8_t> image, bool write_descriptor) override {
+    if (write_descriptor && config_.descriptor) {
       sim::SpiDescriptorConfig d = config_.descriptor_config;
       d.components = static_cast<std::uint8_t>(config_.components);
       sim::SpiFlashDescriptor::write(image, system_->total_size(), d);
+    } else if (write_descriptor) {
+      // No descriptor: the first 4 KiB as an erased part holds them.
+      std::fill_n(image.begin(), std::min<std::size_t>(image.size(), 0x1000), 0xFF);
     }
     system_->set_image(image);
     // The chipset reads the descriptor at power-on: let the controller read the loaded one. (A

@@ -37,39 +37,6 @@ void write_all(int fd, const std::string& bytes) {
   }
 }
 
-[[noreturn]] void run_child(int fd, std::size_t i, const std::function<std::string(std::size_t)>& job) {
-  std::string reply;
-  try {
-    reply = kDone + job(i);
-  } catch (const std::exception& e) {
-    reply = kFailed + std::string(e.what());
-  } catch (...) {
-    reply = kFailed + std::string("unknown exception");
-  }
-  write_all(fd, reply);
-  ::close(fd);
-  ::_exit(0);  // no atexit handlers, no flush of stdio buffers inherited from the parent
-}
-
-Worker start(std::size_t i, const std::function<std::string(std::size_t)>& job) {
-  int fds[2];
-  if (::pipe(fds) != 0) throw std::runtime_error("cannot create a pipe for a worker");
-  std::fflush(stdout);
-  std::fflush(stderr);
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    throw std::runtime_error("cannot start a worker process");
-  }
-  if (pid == 0) {
-    ::close(fds[0]);
-    run_child(fds[1], i, job);
-  }
-  ::close(fds[1]);
-  return Worker{i, pid, fds[0], {}};
-}
-
 // Reads what is available; true at end of file.
 bool drain(Worker& w) {
   char buf[65536];
@@ -104,43 +71,100 @@ void stop(std::vector<Worker>& running) {
 
 }  // namespace
 
+namespace {
+unsigned cores_or(unsigned workers) {
+  if (workers != 0) return workers;
+  long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return cores > 0 ? static_cast<unsigned>(cores) : 1;
+}
+}  // namespace
+
 void run_in_workers(std::size_t count, const std::function<std::string(std::size_t)>& job,
                     const std::function<void(std::size_t, const std::string&)>& deliver, unsigned workers) {
-  if (workers == 0) {
-    long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
-    workers = cores > 0 ? static_cast<unsigned>(cores) : 1;
-  }
   std::vector<std::optional<std::string>> results(count);
-  std::vector<Worker> running;
-  std::size_t next_start = 0, next_deliver = 0;
-  try {
-    while (next_deliver < count) {
-      for (; next_start < count && running.size() < workers; next_start++) {
-        running.push_back(start(next_start, job));
-      }
-      std::vector<pollfd> fds;
-      for (const Worker& w : running) fds.push_back(pollfd{w.fd, POLLIN, 0});
-      if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
-        throw std::runtime_error("waiting for the workers failed");
-      }
-      for (std::size_t k = fds.size(); k-- > 0;) {
-        if (fds[k].revents == 0 || !drain(running[k])) continue;
-        bool failed = false;
-        std::size_t finished = running[k].job;
-        std::string output = finish(running[k], failed);
-        running.erase(running.begin() + static_cast<std::ptrdiff_t>(k));
-        if (failed) throw std::runtime_error(output);
-        results[finished] = std::move(output);
-      }
-      for (; next_deliver < count && results[next_deliver]; next_deliver++) {
-        deliver(next_deliver, *results[next_deliver]);
-        results[next_deliver].reset();
+  std::size_t next_deliver = 0;
+  WorkerPool pool(cores_or(workers), [&](std::size_t i, const std::string& output) {
+    results[i] = output;
+    for (; next_deliver < count && results[next_deliver]; next_deliver++) {
+      deliver(next_deliver, *results[next_deliver]);
+      results[next_deliver].reset();
+    }
+  });
+  for (std::size_t i = 0; i < count; i++) {
+    if (pool.fork_job(i)) {
+      try {
+        pool.reply(job(i));
+      } catch (const std::exception& e) {
+        pool.reply(e.what(), true);
+      } catch (...) {
+        pool.reply("unknown exception", true);
       }
     }
-  } catch (...) {
-    stop(running);
-    throw;
   }
+  pool.wait_all();
+}
+
+struct WorkerPool::Worker : rsim::Worker {};
+
+WorkerPool::WorkerPool(unsigned workers, Deliver deliver)
+    : workers_(cores_or(workers)), deliver_(std::move(deliver)) {}
+
+WorkerPool::~WorkerPool() {
+  std::vector<rsim::Worker> left(running_.begin(), running_.end());
+  stop(left);
+}
+
+bool WorkerPool::fork_job(std::size_t job) {
+  while (running_.size() >= workers_) wait_some();
+  int fds[2];
+  if (::pipe(fds) != 0) throw std::runtime_error("cannot create a pipe for a worker");
+  std::fflush(stdout);
+  std::fflush(stderr);
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    throw std::runtime_error("cannot start a worker process");
+  }
+  if (pid == 0) {
+    ::close(fds[0]);
+    for (Worker& w : running_) ::close(w.fd);  // the siblings' pipes belong to the parent
+    running_.clear();
+    reply_fd_ = fds[1];
+    return true;
+  }
+  ::close(fds[1]);
+  running_.push_back(Worker{
+      {job, pid, fds[0], {}}
+  });
+  return false;
+}
+
+void WorkerPool::reply(const std::string& output, bool failed) {
+  write_all(reply_fd_, (failed ? kFailed : kDone) + output);
+  ::close(reply_fd_);
+  ::_exit(0);  // no atexit handlers, no flush of stdio buffers inherited from the parent
+}
+
+void WorkerPool::wait_some() {
+  std::vector<pollfd> fds;
+  for (const Worker& w : running_) fds.push_back(pollfd{w.fd, POLLIN, 0});
+  if (::poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+    throw std::runtime_error("waiting for the workers failed");
+  }
+  for (std::size_t k = fds.size(); k-- > 0;) {
+    if (fds[k].revents == 0 || !drain(running_[k])) continue;
+    bool failed = false;
+    std::size_t finished = running_[k].job;
+    std::string output = finish(running_[k], failed);
+    running_.erase(running_.begin() + static_cast<std::ptrdiff_t>(k));
+    if (failed) throw std::runtime_error(output);
+    deliver_(finished, output);
+  }
+}
+
+void WorkerPool::wait_all() {
+  while (!running_.empty()) wait_some();
 }
 
 }  // namespace rsim

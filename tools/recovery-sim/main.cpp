@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 #include <sstream>
+#include <tuple>
 
 #include "sim/devices/PartVariants.h"
 #include "tools/recovery-sim/BeepsWav.h"
@@ -15,6 +16,7 @@
 #include "tools/recovery-sim/Numbers.h"
 #include "tools/recovery-sim/OptionRules.h"
 #include "tools/recovery-sim/PartCatalog.h"
+#include "tools/recovery-sim/PowerCutSurvey.h"
 #include "tools/recovery-sim/ProgressBar.h"
 #include "tools/recovery-sim/Rehearsal.h"
 #include "tools/recovery-sim/Survey.h"
@@ -135,6 +137,30 @@ int main(int argc, char** argv) {
         for (const auto& n : rsim::fault_names()) s += (s.empty() ? "" : ", ") + n;
         return s;
       }());
+  std::string seed, boot_block;
+  app.add_option("--seed", seed,
+                 "power cuts: chooses which bits a cut operation leaves old or new (default 0x5EEDF1A5)");
+  app.add_flag("--then-recover", o.then_recover,
+               "after a power cut, power on again and run the recovery once more on the flash the cut left");
+  bool bricked = false;
+  app.add_flag(
+      "--then-recover-bricked", bricked,
+      "--then-recover even when the cut left a board that cannot start (to see what the module would do)");
+  app.add_option(
+      "--boot-block", boot_block,
+      "memory range the CPU starts from, START-END (hex, 4 KiB aligned; default FFFF0000-FFFFFFFF)");
+  bool cut_survey = false;
+  std::string cuts = "64", shard;
+  std::vector<std::string> merge;
+  app.add_flag(
+      "--power-cut-survey", cut_survey,
+      "cut power at many points of this recovery and recover after each; print a table (JSON in --report)");
+  app.add_option("--cuts", cuts,
+                 "power-cut survey: cuts spread evenly over the recovery's time, beside those at "
+                 "the start, middle and end of each 64 KiB block's erase and programming")
+      ->capture_default_str();
+  app.add_option("--shard", shard, "power-cut survey: run shard K of N (every N-th cut), as K/N");
+  app.add_option("--merge", merge, "join the JSON reports of a survey's shards into one survey");
   app.add_flag("--list-parts", list, "list the parts of both tables and exit");
   app.add_flag("--compatibility", matrix,
                "rehearse every part in every mode from both protection states; print a Markdown table");
@@ -165,6 +191,15 @@ int main(int argc, char** argv) {
       list_parts();
       return checked_stdout(rsim::kRecovered);
     }
+    if (!merge.empty()) {
+      std::vector<nlohmann::json> shards;
+      for (const auto& path : merge) shards.push_back(rsim::read_survey_report(path));
+      nlohmann::json merged = rsim::merge_power_cut_surveys(shards);
+      if (o.report) write_text("--report", *o.report, merged.dump(2) + "\n");
+      rsim::print_power_cut_survey(std::cout, merged);
+      return checked_stdout(rsim::power_cut_survey_passed(merged) ? rsim::kRecovered : rsim::kRecoveryFailed);
+    }
+    if (!shard.empty() && !cut_survey) throw std::invalid_argument("--shard goes with --power-cut-survey");
     if (matrix || estimates) {
       if (o.report) rsim::check_output_path("--report", *o.report);
       survey(matrix, o);
@@ -174,6 +209,11 @@ int main(int argc, char** argv) {
       throw std::invalid_argument("--descriptor takes valid or none, not '" + descriptor + "'");
     }
     o.descriptor = descriptor == "valid";
+    o.descriptor_given = app.count("--descriptor") != 0;
+    if (!seed.empty()) o.seed = rsim::parse_count("--seed", seed);
+    if (bricked) o.then_recover = o.recover_even_if_bricked = true;
+    if (!boot_block.empty())
+      std::tie(o.boot_block_first, o.boot_block_last) = rsim::parse_boot_block(boot_block);
     if (!quirk.empty() && o.variant.empty()) o.variant = variant_from_quirk(quirk);
     o.cmos_6e = static_cast<std::uint8_t>(rsim::parse_hex("--cmos-6e", cmos, 0xFF));
     if (!flmstr1.empty())
@@ -190,6 +230,28 @@ int main(int argc, char** argv) {
       if (path) rsim::check_output_path(option, *path);
     }
 
+    if (cut_survey) {
+      for (const auto& f : o.faults) {
+        if (f.kind == rsim::FaultKind::PowerCut)
+          throw std::invalid_argument("--power-cut-survey chooses its own cuts: leave out --fault " +
+                                      rsim::fault_name(f));
+      }
+      if (o.then_recover)
+        throw std::invalid_argument("--power-cut-survey recovers after every cut by itself");
+      rsim::CutSurveySettings settings;
+      settings.spread = rsim::parse_count("--cuts", cuts, 100000);
+      if (!shard.empty()) std::tie(settings.shard, settings.shards) = rsim::parse_shard(shard);
+      if (o.report) rsim::check_output_path("--report", *o.report);
+      rsim::ProgressBar bar(on_terminal(o.quiet), "cuts");
+      nlohmann::json survey = rsim::power_cut_survey(
+          o, settings, [&](std::size_t done, std::size_t total, const std::string& what) {
+            bar.update(done, total, what);
+          });
+      bar.finish();
+      if (o.report) write_text("--report", *o.report, survey.dump(2) + "\n");
+      if (!o.quiet) rsim::print_power_cut_survey(std::cout, survey);
+      return checked_stdout(rsim::power_cut_survey_passed(survey) ? rsim::kRecovered : rsim::kRecoveryFailed);
+    }
     rsim::ProgressBar bar(on_terminal(o.quiet), "chunks");
     rsim::RehearsalResult result = rsim::rehearse(
         o, [&](std::uint32_t chunks, std::uint32_t address) { bar.update(chunks, 496, rsim::hex(address)); });
