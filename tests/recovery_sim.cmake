@@ -11,3 +11,8 @@ target_link_libraries(recovery_sim_tests PRIVATE GTest::gtest GTest::gtest_main 
 target_compile_definitions(recovery_sim_tests PRIVATE RECOVERY_SIM="$<TARGET_FILE:recovery-sim>")
 add_dependencies(recovery_sim_tests recovery-sim)
 gtest_discover_tests(recovery_sim_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS cli)
+
+# A power-cut survey split into shards by GNU parallel and merged again.
+add_test(NAME PowerCutSurvey.ShardsThroughGnuParallelMergeIntoTheWholeSurvey
+         COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/power_cut_shards.sh $<TARGET_FILE:recovery-sim>)
+set_tests_properties(PowerCutSurvey.ShardsThroughGnuParallelMergeIntoTheWholeSurvey PROPERTIES LABELS cli TIMEOUT 600)

@@ -200,6 +200,16 @@ TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
       {"--frobnicate",                               "--frobnicate"                                      },
       {"stray",                                      "stray"                                             },
       {"--part",                                     "--part"                                            },
+      {"--then-recover",                             "--then-recover needs a power cut"                  },
+      {"--power-cut-survey --fault power-cut@9",     "chooses its own cuts"                              },
+      {"--power-cut-survey --shard 0/0",             "--shard takes K/N"                                 },
+      {"--power-cut-survey --shard 3/2",             "--shard takes K/N"                                 },
+      {"--boot-block FFFF0000-FFFF0FFE",             "4 KiB aligned"                                     },
+      {"--boot-block FFD00000-FFD0FFFF",             "inside 0xFFE00000-0xFFFFFFFF"                      },
+      {"--boot-block FFFF1000-FFFF0FFF",             "non-empty range"                                   },
+      {"--fault power-cut@chunk:370:erase",          "which the recovery leaves alone"                   },
+      {"--fault power-cut@time:soon",                "positive number of seconds"                        },
+      {"--merge " + path("missing.json"),            "cannot read --merge"                               },
   };
   for (const auto& c : cases) {
     Result r = run("--flash-out " + path("out.bin") + " " + c.args);
@@ -351,3 +361,91 @@ TEST_F(RecoverySim, TraceWritesOneAccessPerLine) {
 }
 
 }  // namespace
+
+// A cut is a power loss: what a part was busy with at the cut is left neither old nor new in
+// --flash-out and in the report, and a cut named by the recovery's progress can be repeated by its
+// access number.
+TEST_F(RecoverySim, APowerCutLeavesWhatTheBoardWouldHold) {
+  std::string out = " --flash-out " + path("cut.bin");
+  json erase = report("--fault power-cut@chunk:16:erase" + out, 1);
+  const json& cut = erase["power_cut"];
+  EXPECT_EQ(cut["chunk"], 16);
+  EXPECT_EQ(cut["phase"], "erase");
+  EXPECT_EQ(cut["in_flight"]["operation"], "erase");
+  EXPECT_GT(cut["in_flight"]["torn"].get<int>(), 0);
+  EXPECT_EQ(cut["in_flight"]["offset"], 0x10000);  // chunk 16 of a 2 MiB part
+  std::vector<char> torn = bytes(path("cut.bin"));
+  // The torn chunk holds bytes that are neither the old "OLDFLASH" pattern nor erased.
+  std::size_t neither = 0;
+  for (std::size_t i = 0x10000; i < 0x11000; i++) {
+    neither += torn[i] != static_cast<char>(0xFF) && torn[i] != "OLDFLASH"[i % 8] ? 1 : 0;
+  }
+  EXPECT_EQ(neither, cut["in_flight"]["torn"].get<std::size_t>());
+  json plain = report("--fault power-cut@" + std::to_string(cut["access"].get<std::uint64_t>()) + out, 1);
+  EXPECT_EQ(bytes(path("cut.bin")), torn) << "the same cut by access number";
+  EXPECT_EQ(plain["power_cut"]["in_flight"], cut["in_flight"]);
+  report("--seed 7 --fault power-cut@chunk:16:erase" + out, 1);
+  EXPECT_NE(bytes(path("cut.bin")), torn) << "another seed mixes other bits";
+
+  json program = report("--fault power-cut@chunk:16:program", 1);
+  EXPECT_EQ(program["power_cut"]["in_flight"]["operation"], "program");
+  EXPECT_GT(program["power_cut"]["in_flight"]["torn"].get<int>(), 0);
+  // Software sequencing writes the SST part's status register on its own: some seed leaves its bits
+  // neither old nor new.
+  int torn_status = 0;
+  for (int seed = 1; seed <= 16 && torn_status == 0; seed++) {
+    json status = report("--part 'SST 25VF016B' --descriptor none --seed " + std::to_string(seed) +
+                             " --fault power-cut@status-write:1",
+                         1);
+    EXPECT_EQ(status["power_cut"]["in_flight"]["operation"], "status write");
+    torn_status = status["power_cut"]["in_flight"]["torn"].get<int>();
+  }
+  EXPECT_EQ(torn_status, 1);
+  Result r = run("--fault power-cut@chunk:16:erase");
+  EXPECT_NE(r.out.find("power cut   after access " + std::to_string(cut["access"].get<std::uint64_t>()) +
+                       ", 6.98 s into the run, chunk 16 (0xFFE10000), erase"),
+            std::string::npos)
+      << r.out;
+}
+
+// After a cut outside the brick window the board starts the recovery again and it verifies; a cut
+// inside it leaves a board that cannot start, and the recovery after it is not run.
+TEST_F(RecoverySim, TheBoardComesBackUnlessTheBootBlockIsTorn) {
+  for (const char* platform : {"", "--part 'Winbond 25Q32' --descriptor none --initial-protection cleared",
+                               "--part 'SST 39VF080'"}) {
+    json j = report(std::string(platform) + " --fault power-cut@chunk:100:erase --then-recover", 0);
+    EXPECT_EQ(j["outcome"], "power-cut") << platform;
+    EXPECT_EQ(j["board_cannot_start"], false) << platform;
+    EXPECT_EQ(j["recovery_after_cut"]["outcome"], "final-spin") << platform;
+    EXPECT_EQ(j["recovery_after_cut"]["flash"]["verified"], true) << platform;
+  }
+  json bricked = report("--fault power-cut@chunk:505:program --then-recover", 1);
+  EXPECT_EQ(bricked["board_cannot_start"], true);
+  EXPECT_TRUE(bricked["recovery_after_cut"].is_null());
+  EXPECT_NE(run("--fault power-cut@chunk:505:program").out.find("this board cannot start again"),
+            std::string::npos);
+  // A boot block that ends below the cut is whole again by then.
+  EXPECT_EQ(
+      report("--boot-block FFFE0000-FFFEFFFF --fault power-cut@chunk:505:program", 1)["board_cannot_start"],
+      false);
+}
+
+// The brick window of the default part by hand: the boot block's 16 chunks each take a 4 KiB erase
+// (100 ms) and 64 hardware-sequenced programs of 64 bytes (30 us + 63 x 5.76 us = 392.88 us), so the
+// parts are busy 16 x (100 ms + 64 x 392.88 us) = 2.0023 s of it; the controller's cycles and bus
+// transfers between the operations add a few percent.
+TEST_F(RecoverySim, TheBrickWindowIsTheBootBlocksBusyTime) {
+  json j = report("", 0);
+  const json& w = j["brick_window"];
+  ASSERT_EQ(w["spans"].size(), 16u);
+  double busy_us = 16 * (100000 + 64 * (30 + 63 * 5.76));
+  double total_us = w["total_us"].get<double>();
+  EXPECT_GE(total_us, busy_us);
+  EXPECT_LE(total_us, busy_us * 1.05);
+  EXPECT_NEAR(w["share_percent"].get<double>(), total_us * 100 / j["simulated_us"].get<double>(), 0.01);
+  std::uint64_t sum = 0;
+  for (const auto& s : w["spans"])
+    sum += s["end_us"].get<std::uint64_t>() - s["start_us"].get<std::uint64_t>();
+  EXPECT_NEAR(static_cast<double>(sum), total_us, 16);
+  EXPECT_NE(run("").out.find("brick       2.08 s of 75.40 s (2.76 %)"), std::string::npos);
+}

@@ -46,8 +46,8 @@ class FlashRig {
   virtual std::uint64_t size() const = 0;
   virtual std::vector<std::uint8_t> contents() const = 0;
   // Loads the initial contents and returns them as loaded (what contents() now returns). With
-  // `write_descriptor` an SPI rig writes the configured descriptor (or, configured without one, an
-  // erased 4 KiB) over the first 4 KiB; otherwise the contents' own descriptor holds.
+  // `write_descriptor` an SPI rig replaces the first 4 KiB with the configured descriptor (or,
+  // configured without one, with erased bytes); otherwise the contents' own descriptor holds.
   virtual std::vector<std::uint8_t> load(std::vector<std::uint8_t> bytes, bool write_descriptor) = 0;
   // The expected contents after a complete recovery from `before` (worked out in place).
   virtual std::vector<std::uint8_t> expected(std::vector<std::uint8_t> before,

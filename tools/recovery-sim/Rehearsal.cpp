@@ -246,7 +246,8 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   }
   // The flash is what the chipset reads: a --flash-in keeps its own descriptor (or its absence)
   // unless --descriptor asks for another.
-  const bool replace_descriptor = part.bus == Bus::Spi && (!options.flash_in || options.descriptor_given);
+  const bool replace_descriptor =
+      part.bus == Bus::Spi && (options.flash_in ? options.descriptor_given : options.descriptor);
   std::vector<std::uint8_t> before = rig->load(std::move(initial), replace_descriptor);
 
   std::shared_ptr<const std::vector<std::uint8_t>> capsule_bytes =

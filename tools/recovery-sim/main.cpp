@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
       for (const auto& path : merge) shards.push_back(rsim::read_survey_report(path));
       nlohmann::json merged = rsim::merge_power_cut_surveys(shards);
       if (o.report) write_text("--report", *o.report, merged.dump(2) + "\n");
-      rsim::print_power_cut_survey(std::cout, merged);
+      if (!o.quiet) rsim::print_power_cut_survey(std::cout, merged);
       return checked_stdout(rsim::power_cut_survey_passed(merged) ? rsim::kRecovered : rsim::kRecoveryFailed);
     }
     if (!shard.empty() && !cut_survey) throw std::invalid_argument("--shard goes with --power-cut-survey");
