@@ -1,6 +1,7 @@
 // Setting up the platform from the options, running the module and collecting the report.
 #include "tools/recovery-sim/Rehearsal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <stdexcept>
@@ -9,6 +10,8 @@
 #include "sim/pei/PeiEnvironment.h"
 #include "sim/pei/RecoveryPpiModel.h"
 #include "sim/pei/SpeakerModel.h"
+#include "tools/recovery-sim/CapsuleChecks.h"
+#include "tools/recovery-sim/Diagnosis.h"
 #include "tools/recovery-sim/Engine.h"
 #include "tools/recovery-sim/Expectation.h"
 #include "tools/recovery-sim/Files.h"
@@ -124,6 +127,8 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
                                 std::to_string(rig->size()));
   }
   std::vector<std::uint8_t> before = rig->load(std::move(initial));
+  std::vector<std::uint8_t> board_head(before.begin(),
+                                       before.begin() + std::min<std::ptrdiff_t>(0x1000, before.size()));
 
   std::shared_ptr<const std::vector<std::uint8_t>> capsule_bytes =
       options.capsule_file
@@ -215,6 +220,10 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   std::vector<std::uint8_t> expected =
       capsule.size() >= kCapsuleBytes ? rig->expected(std::move(before), capsule.data()) : std::move(before);
   r.flash.size = expected.size();
+  if (options.capsule_file) {
+    r.capsule_checks = check_capsule(
+        capsule, descriptor_overwrite(part.bus == Bus::Spi, std::move(board_head), expected, capsule));
+  }
   for (std::size_t i = 0; i < expected.size(); i++) {
     if (final_flash[i] != expected[i]) {
       if (!r.flash.first_mismatch) {
@@ -237,6 +246,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   // A part that never finishes may have moved the clock far past the point the hang was declared.
   r.simulated_ns = outcome.kind == sim::OutcomeKind::Hang ? outcome.declared_after : machine.platform().now();
   r.host_ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
+  r.cause = failure_cause(r, options, part);
   return result;
 }
 

@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "tools/recovery-sim/BeepMeaning.h"
-#include "tools/recovery-sim/Diagnosis.h"
 #include "tools/recovery-sim/Expectation.h"
 #include "tools/recovery-sim/StatusName.h"
 
@@ -60,8 +59,11 @@ nlohmann::json Report::to_json() const {
   }
   j["capsule_size"] = capsule_size;
   j["capsule_refused"] = capsule_refused;
+  j["capsule_checks"] = capsule_checks_json(capsule_checks);
   j["faults_unfired"] = faults_unfired;
   j["works_with"] = works_with ? json(*works_with) : json(nullptr);
+  j["cause"] = cause.empty() ? json(nullptr) : json(cause);
+  j["hint"] = hint.empty() ? json(nullptr) : json(hint);
   j["configured_part"] = configured_part;
   j["bus"] = bus;
   j["part"] = detected ? json{{"vendor", detected->first}, {"name", detected->second}} : json(nullptr);
@@ -147,6 +149,8 @@ std::string Report::summary() const {
   if (capsule_refused) {
     o << "\ncapsule     " << capsule_size << " bytes, refused: the module needs " << kCapsuleBytes
       << " bytes or more (a raw image of 0xFFE00000-0xFFFFFFFF)";
+  } else if (capsule_checks) {
+    o << capsule_check_lines(capsule_size, *capsule_checks);
   }
   o << "\nbeeps       ";
   beep_lines(o, beeps, frequency);
@@ -176,28 +180,24 @@ std::string Report::summary() const {
       << (flash.changed == 0 ? "the flash is untouched" : std::to_string(flash.changed) + " bytes changed");
   }
   std::uint64_t refusals = 0;
-  for (const auto& [cause, n] : refused) {
+  for (const auto& [what, n] : refused) {
     refusals += n;
   }
   if (refusals != 0) {
     o << "\nrefused     ";
     bool first = true;
-    for (const auto& [cause, n] : refused) {
+    for (const auto& [what, n] : refused) {
       if (n != 0) {
-        o << (first ? "" : ", ") << cause << " " << n;
+        o << (first ? "" : ", ") << what << " " << n;
         first = false;
       }
     }
   }
-  std::string why = explain_wrong_flash(*this);
-  if (!why.empty()) o << kIndent << why;
+  if (!cause.empty()) o << "\ncause       " << cause;
   for (const auto& f : faults_unfired) {
     o << "\nfault       " << f;
   }
-  if (works_with) {
-    o << "\nhint        " << configured_part << " does not complete on this platform; it does with "
-      << *works_with;
-  }
+  if (!hint.empty()) o << "\nhint        " << hint;
   o << "\ntime        " << seconds_text(simulated_ns) << " on hardware (simulated), " << accesses
     << " accesses, " << static_cast<std::uint64_t>(host_ms + 0.5) << " ms host time\n";
   o << "result      " << (success() ? "SUCCESS" : "FAILED") << "\n";

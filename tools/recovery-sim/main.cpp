@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "sim/devices/PartVariants.h"
+#include "tools/ffs/FileProblem.h"
 #include "tools/recovery-sim/BeepsWav.h"
 #include "tools/recovery-sim/ExitStatus.h"
 #include "tools/recovery-sim/Files.h"
@@ -92,7 +93,8 @@ void survey(bool matrix, const rsim::Options& o) {
 // Stdout is an output like any other: a summary that could not be written is a failed write.
 int checked_stdout(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "recovery-sim: cannot write to standard output: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "recovery-sim: cannot write to standard output: %s\n",
+                 packaging::file_problem(errno).c_str());
     return rsim::kBadInput;
   }
   return status;
@@ -198,7 +200,9 @@ int main(int argc, char** argv) {
     // A part that cannot complete on this platform: find the setting that makes it work, unless the
     // run was meant to fail (a fault, a refused capsule, straps the module does not take).
     if (!r.success() && o.faults.empty() && !r.capsule_refused && !o.boot) {
-      r.works_with = rsim::settings_that_work(o);
+      rsim::Remedy remedy = rsim::find_remedy(o, r.cause);
+      r.works_with = remedy.works_with;
+      r.hint = remedy.hint;
     }
     if (o.flash_out)
       rsim::write_output("--flash-out", *o.flash_out, result.final_flash.data(), result.final_flash.size());
