@@ -141,4 +141,21 @@ std::string failure_cause(const Report& r, const Options& o, const PartEntry& pa
   return line;
 }
 
+std::string harmless_refusals(const std::map<std::string, std::uint64_t>& refused) {
+  static const std::map<std::string, std::string> kWhat = {
+      {"unknown-opcode",
+       "opcodes the part does not implement (other rows' identification or protection commands)"            },
+      {"bad-sequence",    "cycles that continue no command sequence (the other LPC family's identification)"},
+      {"unknown-command", "command bytes the part does not implement"                                       },
+      {"undecoded",       "cycles at addresses the part does not decode"                                    },
+  };
+  std::string s;
+  for (const auto& [cause, n] : refused) {
+    if (n == 0) continue;
+    auto it = kWhat.find(cause);
+    s += (s.empty() ? "" : "; ") + cause + ": " + (it != kWhat.end() ? it->second : "see the trace");
+  }
+  return "harmless here, the flash verified: " + s;
+}
+
 }  // namespace rsim

@@ -5,7 +5,10 @@
 #include <sstream>
 
 #include "tools/recovery-sim/BeepMeaning.h"
+#include "tools/recovery-sim/Diagnosis.h"
+#include "tools/recovery-sim/EcMeaning.h"
 #include "tools/recovery-sim/Expectation.h"
+#include "tools/recovery-sim/PostCodeText.h"
 #include "tools/recovery-sim/StatusName.h"
 
 namespace rsim {
@@ -154,12 +157,7 @@ std::string Report::summary() const {
   }
   o << "\nbeeps       ";
   beep_lines(o, beeps, frequency);
-  o << "\npost codes  " << post_codes.size() << " written";
-  if (!post_codes.empty()) {
-    // Everything before the first chunk counter is an SPI probe marker (0x41).
-    o << " (" << post_codes.size() - chunks_done << " probe markers, " << chunks_done
-      << " chunk counters), last " << hex(post_codes.back(), 2);
-  }
+  o << "\npost codes  " << post_code_text(post_codes, chunks_done);
   o << "\nec          ";
   if (ec_commands.empty()) {
     o << "no commands";
@@ -169,6 +167,8 @@ std::string Report::summary() const {
     std::snprintf(buf, sizeof buf, "%s%02X %02X", i ? ", " : "", ec_commands[i].first, ec_commands[i].second);
     o << buf;
   }
+  const std::string ec_names = ec_command_meanings(ec_commands);
+  if (!ec_names.empty()) o << kIndent << ec_names;
   o << "\nflash       ";
   if (capsule_refused && flash.verified()) {
     o << "unchanged, as expected for a refused capsule";
@@ -193,6 +193,7 @@ std::string Report::summary() const {
       }
     }
   }
+  if (refusals != 0 && success()) o << kIndent << harmless_refusals(refused);
   if (!cause.empty()) o << "\ncause       " << cause;
   for (const auto& f : faults_unfired) {
     o << "\nfault       " << f;
