@@ -15,6 +15,7 @@
 #include "tools/recovery-sim/Files.h"
 #include "tools/recovery-sim/Numbers.h"
 #include "tools/recovery-sim/OptionRules.h"
+#include "tools/recovery-sim/ParseErrors.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/ProgressBar.h"
 #include "tools/recovery-sim/Rehearsal.h"
@@ -22,20 +23,6 @@
 #include "tools/recovery-sim/WorksWith.h"
 
 namespace {
-
-void list_parts() {
-  std::printf("%-4s %-24s %-10s %s\n", "bus", "part", "id", "size");
-  for (const auto& p : rsim::all_parts()) {
-    std::printf("%-4s %-24s 0x%08X %u KiB\n", p.bus == rsim::Bus::Spi ? "spi" : "lpc", p.label().c_str(),
-                p.id, p.size / 1024);
-    std::string_view note = sim::part_note(p.name);
-    if (!note.empty()) std::printf("%-29s note: %.*s\n", "", static_cast<int>(note.size()), note.data());
-    for (const sim::PartVariant* v : sim::variants_of(p.name)) {
-      std::printf("%-29s --variant %.*s: %.*s\n", "", static_cast<int>(v->name.size()), v->name.data(),
-                  static_cast<int>(v->differs.size()), v->differs.data());
-    }
-  }
-}
 
 // --quirk, the earlier name of --variant, still accepted. Two of its names asked for what is now
 // the named parts' default behaviour.
@@ -156,7 +143,7 @@ int main(int argc, char** argv) {
     if (e.get_exit_code() == 0) {
       return app.exit(e);  // --help
     }
-    std::fprintf(stderr, "recovery-sim: %s (--help lists the options)\n", e.what());
+    std::fprintf(stderr, "recovery-sim: %s\n", rsim::parse_error_text(e).c_str());
     return rsim::kBadInput;
   }
   try {
@@ -164,7 +151,7 @@ int main(int argc, char** argv) {
     if (!image_base.empty())
       o.image_base = static_cast<std::uint32_t>(rsim::parse_hex("--image-base", image_base, 0xFFFFFFFF));
     if (list) {
-      list_parts();
+      rsim::print_part_list(std::cout);
       return checked_stdout(rsim::kRecovered);
     }
     if (matrix || estimates) {
