@@ -121,7 +121,11 @@ std::string failure_cause(const Report& r, const Options& o, const PartEntry& pa
     return {};
   }
   if (returned(r, EFI_UNSUPPORTED)) {
-    if (o.boot) return "not detected: the boot straps do not select the bus the part is on";
+    if (o.boot) {
+      const bool unsupported = *o.boot == "01" || *o.boot == "10";
+      return unsupported ? "not detected: the module reads flash only with SPI (11b) or LPC (00b) boot straps"
+                         : "not detected: the boot straps select the other bus, where no part answers";
+    }
     return not_detected(r, o, part);
   }
   if (returned(r, EFI_INVALID_PARAMETER) && part.bus == Bus::Lpc &&

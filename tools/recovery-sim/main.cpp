@@ -202,7 +202,8 @@ int main(int argc, char** argv) {
                    !r.faults_unfired.empty()
                        ? r.faults_unfired.front().c_str()
                        : (rsim::outcome_text(r.outcome) + "; flash " +
-                          (r.flash.verified() ? "as expected" : "differs from the expectation"))
+                          (r.flash.verified() ? "as expected" : "differs from the expectation") +
+                          (r.cause.empty() ? "" : "; " + r.cause))
                              .c_str());
     }
     return checked_stdout(r.success() ? rsim::kRecovered : rsim::kRecoveryFailed);
