@@ -2,6 +2,8 @@
 // layout and contents, and the inputs the packaging library refuses.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -126,6 +128,15 @@ struct DepexCase {
   Bytes code;
 };
 
+// Test names from the expression ("recovery_mode_memory"), not the parameter's raw bytes.
+std::string depex_case_name(const testing::TestParamInfo<DepexCase>& info) {
+  if (info.param.text == nullptr) return "Default";
+  std::string n = info.param.text;
+  for (char& c : n) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return n;
+}
+void PrintTo(const DepexCase& c, std::ostream* os) { *os << (c.text ? c.text : "(default)"); }
+
 class FfsDepex : public testing::TestWithParam<DepexCase> {};
 
 // The dependency section holds the expression in postfix form (AND = 0x03, TRUE = 0x06,
@@ -153,7 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
 },
         DepexCase{"true", {0x06, 0x08}}, DepexCase{"memory", concat({kPushMemory, {0x08}})},
         DepexCase{"recovery-mode+memory+device-recovery",
-                  concat({kPushRecoveryMode, kPushMemory, {0x03}, kPushDeviceRecovery, {0x03, 0x08}})}));
+                  concat({kPushRecoveryMode, kPushMemory, {0x03}, kPushDeviceRecovery, {0x03, 0x08}})}),
+    depex_case_name);
 
 TEST(FfsPeimFile, GuidOptionNamesTheFile) {
   const Bytes image = make_pe32_image();

@@ -33,6 +33,7 @@ void write_bytes(const fs::path& path, const Bytes& bytes) {
 struct ToolRun {
   int exit_code;
   std::string errors;  // what the tool wrote to stderr
+  std::string said;    // what it wrote to stdout
 };
 
 class FfsTool : public ::testing::Test {
@@ -54,11 +55,13 @@ class FfsTool : public ::testing::Test {
 
   ToolRun run(const std::string& args) const {
     const std::string command =
-        std::string("'") + MAKE_PEIM_FFS + "' " + args + " >/dev/null 2>" + at("stderr");
+        std::string("'") + MAKE_PEIM_FFS + "' " + args + " >" + at("stdout") + " 2>" + at("stderr");
     const int status = std::system(command.c_str());
-    const Bytes errors = read_bytes(dir_ / "stderr");
+    const Bytes errors = read_bytes(dir_ / "stderr"), said = read_bytes(dir_ / "stdout");
     return {
-        WIFEXITED(status) ? WEXITSTATUS(status) : -1, {errors.begin(), errors.end()}
+        WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+        {errors.begin(), errors.end()},
+        {said.begin(),   said.end()  }
     };
   }
 
@@ -82,6 +85,10 @@ TEST_F(FfsTool, WritesTheFileTheLibraryBuildsForEachOption) {
 
   ToolRun r = run(at("image.efi") + " " + at("plain.ffs"));
   EXPECT_EQ(r.exit_code, 0) << r.errors;
+  EXPECT_EQ(
+      r.said.rfind("make-peim-ffs: wrote " + (dir_ / "plain.ffs").string() + ": a PEIM firmware file of ", 0),
+      0u)
+      << r.said;
   EXPECT_EQ(read_bytes(dir_ / "plain.ffs"), packaging::build_peim_file(image, {}));
 
   r = run("--checksum " + at("image.efi") + " --name Rescue " + at("named.ffs") + " --erase-polarity 0");
@@ -101,9 +108,9 @@ TEST_F(FfsTool, WritesTheFileTheLibraryBuildsForEachOption) {
 }
 
 TEST_F(FfsTool, BadInputGivesOneErrorLineAndLeavesOutAlone) {
-  expect_refused("missing.efi", "cannot open");
+  expect_refused("missing.efi", "missing.efi: no such file");
   fs::create_directory(dir_ / "a_directory");
-  expect_refused("a_directory", "cannot read");
+  expect_refused("a_directory", "a_directory: it is a directory, not a file");
   write_bytes(dir_ / "text.efi", {'h', 'e', 'l', 'l', 'o'});
   expect_refused("text.efi", "too short for a DOS header");
   write_bytes(dir_ / "x64.efi", make_pe32_image({.machine = 0x8664}));
@@ -137,11 +144,11 @@ TEST_F(FfsTool, BadInputGivesOneErrorLineAndLeavesOutAlone) {
   EXPECT_TRUE(fs::is_character_file("/dev/full"))
       << "a device given as OUT is written in place, not replaced";
 
-  // Usage mistakes: one line too.
+  // Usage mistakes: one line too, and a status of their own.
   for (const std::string args : {"", "a b c", "a b --name", "a b --erase-polarity 2", "a b --frobnicate",
                                  "a b --depex memory+nothing", "a b --guid 1234", "a b --depex"}) {
     const ToolRun r = run(args);
-    EXPECT_EQ(r.exit_code, 1) << args;
+    EXPECT_EQ(r.exit_code, 2) << args;
     EXPECT_EQ(std::count(r.errors.begin(), r.errors.end(), '\n'), 1) << args << "\n" << r.errors;
   }
 }

@@ -31,6 +31,8 @@ std::string name_of(const Case& c) {
   for (char& ch : n) ch = ch == '-' ? '_' : ch;
   return n;
 }
+// Test listings show the case by name, not as the parameter's raw bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << name_of(c); }
 
 sim::SpiSetupConfig config_for(const Case& c) {
   sim::SpiSetupConfig s;

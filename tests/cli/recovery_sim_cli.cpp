@@ -75,6 +75,12 @@ TEST_F(RecoverySim, DefaultRunCompletesAndSaysSo) {
   EXPECT_NE(r.out.find("final-spin"), std::string::npos);
   EXPECT_NE(r.out.find("verified"), std::string::npos);
   EXPECT_NE(r.out.find("59 94, 59 77, 59 F2, 59 76, 59 95, 59 F6"), std::string::npos);
+  EXPECT_NE(r.out.find("F2 enter flash mode"), std::string::npos) << r.out;
+  EXPECT_NE(
+      r.out.find(
+          "(1 probe marker, 496 chunk counters), last 0xEF = chunk 496: the 8-bit counter wrapped once"),
+      std::string::npos)
+      << r.out;
   EXPECT_NE(r.out.find("on hardware (simulated)"), std::string::npos);
   EXPECT_EQ(run("--quiet").out, "");
 }
@@ -83,6 +89,8 @@ TEST_F(RecoverySim, ReportHoldsEverythingThePlatformSaw) {
   json j = report("", 0);
   EXPECT_EQ(j["outcome"], "final-spin");
   EXPECT_TRUE(j["status"].is_null());
+  EXPECT_TRUE(j["capsule_checks"].is_null());  // the generated test pattern is not a firmware image
+  EXPECT_TRUE(j["cause"].is_null());
   EXPECT_EQ(j["part"]["vendor"], "Winbond");
   EXPECT_EQ(j["part"]["name"], "25X16");
   EXPECT_EQ(j["frequency"], 1000);
@@ -197,9 +205,12 @@ TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
       {"--report /nonexistent-dir/r.json",           "cannot write --report"                             },
       {"--list-parts",                               "--list-parts cannot be combined"                   },
       {"--compatibility --estimate-all",             "cannot be combined with --estimate-all"            },
-      {"--frobnicate",                               "--frobnicate"                                      },
+      {"--frobnicate",                               "no such option or argument: --frobnicate"          },
       {"stray",                                      "stray"                                             },
-      {"--part",                                     "--part"                                            },
+      {"--part",                                     "--part needs a value"                              },
+      {"--capsule " + path("missing.bin"),           "missing.bin: no such file"                         },
+      {"--variant 25L3205D",                         "Winbond 25X16 has no variant '25L3205D'"           },
+      {"--part 'Mxic 25L3205A' --variant x",         "its variants: 25L3205D"                            },
       {"--then-recover",                             "--then-recover needs a power cut"                  },
       {"--power-cut-survey --fault power-cut@9",     "chooses its own cuts"                              },
       {"--power-cut-survey --shard 0/0",             "--shard takes K/N"                                 },
@@ -347,6 +358,120 @@ TEST_F(RecoverySim, APartThatErasesMoreThanAChunkFailsVerificationAndSaysWhy) {
   EXPECT_NE(r.out.find("erased 64 KiB per erase command"), std::string::npos) << r.out;
   Result d = run("--part 'Mxic 25L3205A' --initial-protection cleared --variant 25L3205D --quiet");
   EXPECT_EQ(d.exit_code, 0) << d.out;
+}
+
+// A capsule file is checked as an engineer would before flashing it; what the checks find is a
+// warning in the summary and the report, never a refusal.
+TEST_F(RecoverySim, CapsulePreflightWarnsWithoutRefusing) {
+  // A plausible image: a firmware volume header at 0, a jump at the reset vector.
+  std::vector<char> image(0x200000, '\xFF');
+  std::copy_n("_FVH", 4, image.begin() + 0x28);
+  const char reset[] = {'\x90', '\x90', '\xE9', 0x00, 0x00};
+  std::copy_n(reset, 5, image.begin() + 0x1FFFF0);
+  std::vector<char> shifted(0x100000, 0);  // 1 MiB of zeros in front: the reset vector is lost
+  shifted.insert(shifted.end(), image.begin(), image.end());
+  std::vector<char> blank(0x200000, '\xFF');
+  std::vector<char> foreign = image;  // carries a descriptor laid out for another board
+  const unsigned char signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
+  std::copy_n(signature, 4, foreign.begin());
+  struct Case {
+    std::string name, args;
+    std::vector<char> capsule;
+    std::vector<std::string> checks;
+    std::string says;
+  } cases[] = {
+      {"plausible",  "--descriptor none",    image,   {},                                  "a reset vector jump and a firmware volume"},
+      {"lpc",        "--part 'SST 39VF080'", image,   {},                                  "nothing dropped"                          },
+      {"descriptor", "",                     image,   {"descriptor"},                      "carry no descriptor signature"            },
+      {"foreign",    "",                     foreign, {"descriptor"},                      "region (FLREG0)"                          },
+      {"shifted",
+       "--descriptor none",                  shifted,
+       {"size", "reset-vector"},
+       "bytes 0x200000-0x2FFFFF (1048576 bytes) are dropped"                                                                          },
+      {"blank",      "--descriptor none",    blank,   {"reset-vector", "firmware-volume"}, "no firmware volume header"                },
+      {"narrow",     "--flmstr1 00030000",   image,   {},                                  "a reset vector jump"                      },
+  };
+  for (const auto& c : cases) {
+    write(path(c.name + ".bin"), c.capsule);
+    const std::string args = c.args + " --capsule " + path(c.name + ".bin");
+    Result r = run(args + " --report " + path("r.json"));
+    EXPECT_EQ(r.exit_code, 0) << c.name << "\n" << r.out;
+    json j = json::parse(std::ifstream(path("r.json")));
+    std::vector<std::string> checks;
+    for (const auto& f : j["capsule_checks"]) checks.push_back(f["check"]);
+    EXPECT_EQ(checks, c.checks) << c.name;
+    EXPECT_NE(r.out.find("capsule     " + std::string(c.checks.empty() ? "" : "warning: ")),
+              std::string::npos)
+        << c.name << "\n"
+        << r.out;
+    EXPECT_NE(r.out.find(c.says), std::string::npos) << c.name << "\n" << r.out;
+  }
+}
+
+// Every row that does not verify by default says why in hardware terms, and either the setting that
+// works (with what it means on a board) or that none does; --list-parts marks the rows where none does.
+TEST_F(RecoverySim, EveryFailingRowNamesItsCauseAndRemedy) {
+  struct Case {
+    std::string args, cause, hint;
+  } cases[] = {
+      {"--part 'Mxic 25L3205A'",                                                "erased 64 KiB per erase command",                          "no setting works"               },
+      {"--part 'SST 25LF040'",                                                  "02h programs one byte",
+       "it does with --descriptor none (on a board: a flash without a descriptor"                                                                                            },
+      {"--part 'SST 25LF040A'",                                                 "02h programs one byte",                                    "it does with --descriptor none" },
+      {"--part 'SST 25LF080A'",                                                 "02h programs one byte",                                    "it does with --descriptor none" },
+      {"--part 'SST 25VF080B'",                                                 "02h programs one byte",                                    "it does with --descriptor none" },
+      {"--part 'SST 25VF016B'",                                                 "02h programs one byte",                                    "it does with --descriptor none" },
+      {"--part 'Atmel 25DF041'",                                                "protected at power-on by its sector protection registers",
+       "it does with --initial-protection cleared (on a board: earlier firmware must clear the part's write "
+       "protection"                                                                                                                                                          },
+      {"--part 'Atmel 25DF041' --descriptor none --initial-protection cleared",
+       "no write enable reaches the part: the row's prefix opcodes are 00 00",                                                              "it does with --descriptor valid"},
+      {"--part 'Mxic 25L8005'",                                                 "still busy when the next command arrived",                 "it does with --descriptor none" },
+      {"--part 'Mxic 25L1605A'",                                                "still busy when the next command arrived",
+       "it does with --descriptor none"                                                                                                                                      },
+      {"--part 'PMC 25LV040'",                                                  "not detected: the row reads the ID with ABh",              "no setting works"               },
+      {"--part 'INTEL 82802AC'",
+       "refuses this erase size: the firmware-hub command set erases 64 KiB blocks only",                                                   "no setting works"               },
+      {"--part 'ST 50FLW040A'",                                                 "refuses this erase size",                                  "no setting works"               },
+      {"--part 'SST 49LF008A'",                                                 "protected at power-on by its block locks",
+       "it does with --initial-protection cleared (on a board: earlier firmware must clear the part's block "
+       "locks"                                                                                                                                                               },
+      {"--part 'SST 49LF004A'",                                                 "protected at power-on by its block locks",
+       "it does with --initial-protection cleared"                                                                                                                           },
+      {"--part 'PMC 49FL004T'",                                                 "protected at power-on by its block locks",
+       "it does with --initial-protection cleared"                                                                                                                           },
+      {"--part 'WIN 39V040FPA'",                                                "protected at power-on by its block locks",                 "no setting works"               },
+      {"--part 'SST 49LF004A' --decode top",                                    "not detected: with top-only decode",
+       "it does with --decode aliased --initial-protection cleared"                                                                                                          },
+  };
+  const std::string parts = run("--list-parts").out;
+  for (const auto& c : cases) {
+    Result r = run(c.args + " --report " + path("r.json"));
+    EXPECT_EQ(r.exit_code, 1) << c.args << "\n" << r.out;
+    json j = json::parse(std::ifstream(path("r.json")));
+    ASSERT_TRUE(j["cause"].is_string() && j["hint"].is_string()) << c.args << "\n" << r.out;
+    const std::string cause = j["cause"], hint = j["hint"];
+    EXPECT_NE(cause.find(c.cause), std::string::npos) << c.args << "\n" << cause;
+    EXPECT_NE(hint.find(c.hint), std::string::npos) << c.args << "\n" << hint;
+    EXPECT_NE(r.out.find("\ncause       " + cause + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nhint        " + hint + "\n"), std::string::npos) << r.out;
+    // A row none of whose settings works is marked as such in --list-parts, and only such a row.
+    const std::string part = c.args.substr(8, c.args.find('\'', 8) - 8);
+    const std::size_t at = parts.find(part);
+    const std::string listed = parts.substr(at, parts.find('\n', at) - at);
+    const bool none = c.hint == "no setting works";
+    EXPECT_EQ(listed.find("NEVER") != std::string::npos, none) << listed;
+    EXPECT_EQ(j["works_with"].is_null(), none) << c.args;
+    // Where none works, the reason another setting fails and the variant that recovers.
+    if (part == "WIN 39V040FPA") {
+      EXPECT_NE(hint.find("with --initial-protection cleared it fails too: the part erased 64 KiB"),
+                std::string::npos);
+      EXPECT_NE(hint.find("--variant 30h-sector does with --initial-protection cleared"), std::string::npos);
+    }
+    if (part == "PMC 25LV040") {
+      EXPECT_NE(hint.find("--variant res-without-dummy does with --descriptor none"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(RecoverySim, TraceWritesOneAccessPerLine) {

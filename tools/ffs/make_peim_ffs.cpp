@@ -1,6 +1,7 @@
 // make-peim-ffs: wraps the recovery module's PE32 image into a PEIM firmware file.
-// Bad input, a usage mistake or a failed write ends with one error line on stderr and exit status 1;
-// OUT is then left untouched.
+// A usage mistake ends with one error line on stderr and exit status 2; a bad image or a failed
+// write with one error line and exit status 1. OUT is then left untouched. On success it says on
+// stdout what it wrote.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 
 #include "tools/ffs/Depex.h"
 #include "tools/ffs/FfsError.h"
+#include "tools/ffs/FileProblem.h"
 #include "tools/ffs/Guid.h"
 #include "tools/ffs/PeimFile.h"
 
@@ -29,7 +31,11 @@ constexpr const char* kUsage =
     "                    recovery-mode, memory, device-recovery (default recovery-mode+memory)\n"
     "  --checksum        set the data-checksum attribute and checksum the file data\n"
     "                    (without it the file checksum is the fixed value 0xAA)\n"
-    "  --erase-polarity  erase polarity of the target volume (default 1: State stored inverted)\n";
+    "  --erase-polarity  erase polarity of the target volume (default 1: State stored inverted)\n"
+    "Exit status: 0 written; 1 a bad image or OUT cannot be written; 2 a usage mistake.\n";
+
+constexpr int kBadImage = 1;
+constexpr int kUsageMistake = 2;
 
 struct UsageError {
   std::string message;
@@ -91,7 +97,7 @@ Arguments parse_arguments(int argc, char** argv) {
 std::vector<uint8_t> read_file(const std::string& path) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    throw packaging::FfsError("cannot open " + path + ": " + std::strerror(errno));
+    throw packaging::FfsError("cannot read " + path + ": " + packaging::file_problem(errno));
   }
   std::vector<uint8_t> bytes;
   uint8_t chunk[65536];
@@ -103,13 +109,13 @@ std::vector<uint8_t> read_file(const std::string& path) {
   const int error = errno;
   std::fclose(f);
   if (failed) {
-    throw packaging::FfsError("cannot read " + path + ": " + std::strerror(error));
+    throw packaging::FfsError("cannot read " + path + ": " + packaging::file_problem(error));
   }
   return bytes;
 }
 
 [[noreturn]] void write_failed(const std::string& path, int error) {
-  throw packaging::FfsError("cannot write " + path + ": " + std::strerror(error));
+  throw packaging::FfsError("cannot write " + path + ": " + packaging::file_problem(error));
 }
 
 // Writes, flushes and closes `f`; removes `remove_on_failure` (if given) when anything fails.
@@ -161,12 +167,15 @@ int main(int argc, char** argv) {
       throw packaging::FfsError(args.image + ": " + e.what());
     }
     write_file(args.out, file);
+    std::printf("make-peim-ffs: wrote %s: a PEIM firmware file of %zu bytes (%s, the %zu-byte image %s)\n",
+                args.out.c_str(), file.size(), args.options.ui_name.c_str(), image.size(),
+                args.image.c_str());
     return 0;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "make-peim-ffs: error: %s (--help shows the usage)\n", e.message.c_str());
-    return 1;
+    return kUsageMistake;
   } catch (const packaging::FfsError& e) {
     std::fprintf(stderr, "make-peim-ffs: error: %s\n", e.what());
-    return 1;
+    return kBadImage;
   }
 }

@@ -10,6 +10,7 @@
 #include "sim/ia32/Ia32Engine.h"
 #include "sim/ia32/ImageFile.h"
 #include "tools/recovery-sim/DetectedPart.h"
+#include "tools/recovery-sim/Files.h"
 #include "tools/recovery-sim/Sha256.h"
 
 namespace rsim {
@@ -58,6 +59,8 @@ std::unique_ptr<Engine> make_engine(const Options& options) {
     throw std::invalid_argument("--engine takes host or ia32, not '" + options.engine + "'");
   }
   const std::string path = options.image.value_or(RECOVERY_IA32_IMAGE);
+  // A file the user names that cannot be read is refused with the reason (no such file, ...).
+  if (options.image) read_input("--image", path);
   try {
     sim::ia32::ImageFile file = sim::ia32::read_image_file(path);
     return std::make_unique<ImageEngine>(std::move(file),

@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+
+#include "tools/ffs/FileProblem.h"
 
 namespace rsim {
 
@@ -18,7 +19,7 @@ std::string named(const std::string& option, const std::string& path) { return o
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     std::remove(path.c_str());
   }
-  throw std::runtime_error("cannot write " + named(option, path) + ": " + std::strerror(error));
+  throw std::runtime_error("cannot write " + named(option, path) + ": " + packaging::file_problem(error));
 }
 
 }  // namespace
@@ -26,14 +27,14 @@ std::string named(const std::string& option, const std::string& path) { return o
 std::vector<std::uint8_t> read_input(const std::string& option, const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    throw std::invalid_argument("cannot read " + named(option, path) + ": " + std::strerror(errno));
+    throw std::invalid_argument("cannot read " + named(option, path) + ": " + packaging::file_problem(errno));
   }
   if (S_ISDIR(st.st_mode)) {
     throw std::invalid_argument("cannot read " + named(option, path) + ": it is a directory, not a file");
   }
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    throw std::invalid_argument("cannot read " + named(option, path) + ": " + std::strerror(errno));
+    throw std::invalid_argument("cannot read " + named(option, path) + ": " + packaging::file_problem(errno));
   }
   std::vector<std::uint8_t> bytes;
   std::uint8_t chunk[65536];
@@ -44,7 +45,7 @@ std::vector<std::uint8_t> read_input(const std::string& option, const std::strin
   const int error = std::ferror(f) != 0 ? errno : 0;
   std::fclose(f);
   if (error != 0) {
-    throw std::invalid_argument("cannot read " + named(option, path) + ": " + std::strerror(error));
+    throw std::invalid_argument("cannot read " + named(option, path) + ": " + packaging::file_problem(error));
   }
   return bytes;
 }

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/devices/PartVariants.h"
+
 namespace rsim {
 
 namespace {
@@ -62,10 +64,25 @@ void check_commands(const GivenOptions& given) {
   }
 }
 
+// A variant the part does not have: name the part as the user does, and what it has.
+void check_variant(const GivenOptions& given, const std::optional<PartEntry>& part) {
+  auto variant = given.values.find("--variant");
+  if (!part || variant == given.values.end()) return;
+  std::string known;
+  for (const sim::PartVariant* v : sim::variants_of(part->name)) {
+    if (v->name == variant->second) return;
+    known += (known.empty() ? "" : ", ") + std::string(v->name);
+  }
+  throw std::invalid_argument(part->label() + " has no variant '" + variant->second + "'; " +
+                              (known.empty() ? "it has no variants" : "its variants: " + known) +
+                              " (--list-parts lists them)");
+}
+
 }  // namespace
 
 void check_option_rules(const GivenOptions& given, const std::optional<PartEntry>& part) {
   check_commands(given);
+  check_variant(given, part);
   auto descriptor = given.values.find("--descriptor");
   const bool no_descriptor = descriptor != given.values.end() && descriptor->second == "none";
   for (const auto& scope : kScopes) {

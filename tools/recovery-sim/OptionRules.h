@@ -19,7 +19,8 @@ struct GivenOptions {
 // Throws std::invalid_argument with one line for options that cannot go together: a command that
 // replaces the rehearsal (--list-parts, --compatibility, --estimate-all) with another one or with
 // options it does not take; an option the chosen part's bus does not have (--decode on SPI,
-// descriptor settings on LPC); descriptor fields with --descriptor none. `part` is the part the
+// descriptor settings on LPC); descriptor fields with --descriptor none; a --variant the part does
+// not have. `part` is the part the
 // run would use, when it is known.
 void check_option_rules(const GivenOptions& given, const std::optional<PartEntry>& part);
 

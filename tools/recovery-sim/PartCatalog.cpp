@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "flash/DeviceTables.h"
+#include "sim/devices/PartVariants.h"
 
 namespace rsim {
 
@@ -45,6 +47,48 @@ PartEntry entry(Bus bus, int row, const FlashDevice& d) {
 }
 
 }  // namespace
+
+std::string PartEntry::id_bytes() const {
+  // The tables hold the first byte sent in the low byte. SPI rows read 2 or 3 bytes; LPC parts
+  // answer a manufacturer and a device byte.
+  const UINT32 n = bus == Bus::Spi ? SpiIdLength(SpiDeviceList[row].Params) : 2;
+  std::string s;
+  char buf[4];
+  for (UINT32 i = 0; i < n; i++) {
+    std::snprintf(buf, sizeof buf, "%02X", (id >> (8 * i)) & 0xFF);
+    s += (i ? " " : "") + std::string(buf);
+  }
+  return s;
+}
+
+bool PartEntry::never_verifies() const {
+  // 20h/30h erase 64 KiB (data loss), RES needs dummy bytes (never detected), firmware-hub parts
+  // erase 64 KiB blocks only (the first 4 KiB erase fails).
+  static const char* const kNever[] = {"Mxic 25L3205A", "PMC 25LV040", "INTEL 82802AC", "WIN 39V040FPA",
+                                       "ST 50FLW040A"};
+  for (const char* label_text : kNever) {
+    if (label() == label_text) return true;
+  }
+  return false;
+}
+
+void print_part_list(std::ostream& out) {
+  char line[160];
+  std::snprintf(line, sizeof line, "%-4s %-24s %-9s %-9s %s\n", "bus", "part", "id", "size", "recovers");
+  out << line;
+  for (const auto& p : all_parts()) {
+    std::snprintf(
+        line, sizeof line, "%-4s %-24s %-9s %-9s %s\n", p.bus == Bus::Spi ? "spi" : "lpc", p.label().c_str(),
+        p.id_bytes().c_str(), (std::to_string(p.size / 1024) + " KiB").c_str(),
+        p.never_verifies() ? "NEVER, under any setting (a rehearsal says why)" : "under some settings");
+    out << line;
+    std::string_view note = sim::part_note(p.name);
+    if (!note.empty()) out << std::string(29, ' ') << "note: " << note << "\n";
+    for (const sim::PartVariant* v : sim::variants_of(p.name)) {
+      out << std::string(29, ' ') << "--variant " << v->name << ": " << v->differs << "\n";
+    }
+  }
+}
 
 const std::vector<PartEntry>& all_parts() {
   static const std::vector<PartEntry> parts = [] {

@@ -1,6 +1,7 @@
 // Setting up the platform from the options, running the module and collecting the report.
 #include "tools/recovery-sim/Rehearsal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -12,7 +13,9 @@
 #include "sim/pei/RecoveryPpiModel.h"
 #include "sim/pei/SpeakerModel.h"
 #include "tools/recovery-sim/BootBlock.h"
+#include "tools/recovery-sim/CapsuleChecks.h"
 #include "tools/recovery-sim/CutWatch.h"
+#include "tools/recovery-sim/Diagnosis.h"
 #include "tools/recovery-sim/Engine.h"
 #include "tools/recovery-sim/Expectation.h"
 #include "tools/recovery-sim/Files.h"
@@ -249,6 +252,8 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   const bool replace_descriptor =
       part.bus == Bus::Spi && (options.flash_in ? options.descriptor_given : options.descriptor);
   std::vector<std::uint8_t> before = rig->load(std::move(initial), replace_descriptor);
+  std::vector<std::uint8_t> board_head(before.begin(),
+                                       before.begin() + std::min<std::ptrdiff_t>(0x1000, before.size()));
 
   std::shared_ptr<const std::vector<std::uint8_t>> capsule_bytes =
       options.capsule_file
@@ -331,6 +336,11 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     r.faults.push_back(fault_name(f));
   }
   r.faults_unfired = unfired_faults(options.faults, r.outcome, r);
+  if (options.capsule_file) {
+    r.capsule_checks = check_capsule(
+        capsule, descriptor_overwrite(part.bus == Bus::Spi, std::move(board_head), expected, capsule));
+  }
+  r.cause = failure_cause(r, options, part);
   if (options.flash_in && options.descriptor_given && part.bus == Bus::Spi) {
     r.notes.push_back(std::string("--descriptor ") + (options.descriptor ? "valid" : "none") +
                       " replaced the first 4 KiB of --flash-in");
@@ -352,6 +362,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     check_flash(*next, *rig, left, expected_now, result.final_flash);
     next->chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
     if (!boot->window().spans.empty()) next->brick_window = boot->window();
+    next->cause = failure_cause(*next, options, part);
     r.recovery_after_cut = next;
   }
   return result;

@@ -6,7 +6,9 @@
 
 #include "tools/recovery-sim/BeepMeaning.h"
 #include "tools/recovery-sim/Diagnosis.h"
+#include "tools/recovery-sim/EcMeaning.h"
 #include "tools/recovery-sim/Expectation.h"
+#include "tools/recovery-sim/PostCodeText.h"
 #include "tools/recovery-sim/StatusName.h"
 
 namespace rsim {
@@ -106,8 +108,11 @@ nlohmann::json Report::to_json() const {
   }
   j["capsule_size"] = capsule_size;
   j["capsule_refused"] = capsule_refused;
+  j["capsule_checks"] = capsule_checks_json(capsule_checks);
   j["faults_unfired"] = faults_unfired;
   j["works_with"] = works_with ? json(*works_with) : json(nullptr);
+  j["cause"] = cause.empty() ? json(nullptr) : json(cause);
+  j["hint"] = hint.empty() ? json(nullptr) : json(hint);
   j["configured_part"] = configured_part;
   j["bus"] = bus;
   j["part"] = detected ? json{{"vendor", detected->first}, {"name", detected->second}} : json(nullptr);
@@ -200,15 +205,12 @@ std::string Report::summary() const {
   if (capsule_refused) {
     o << "\ncapsule     " << capsule_size << " bytes, refused: the module needs " << kCapsuleBytes
       << " bytes or more (a raw image of 0xFFE00000-0xFFFFFFFF)";
+  } else if (capsule_checks) {
+    o << capsule_check_lines(capsule_size, *capsule_checks);
   }
   o << "\nbeeps       ";
   beep_lines(o, beeps, frequency);
-  o << "\npost codes  " << post_codes.size() << " written";
-  if (!post_codes.empty()) {
-    // Everything before the first chunk counter is an SPI probe marker (0x41).
-    o << " (" << post_codes.size() - chunks_done << " probe markers, " << chunks_done
-      << " chunk counters), last " << hex(post_codes.back(), 2);
-  }
+  o << "\npost codes  " << post_code_text(post_codes, chunks_done);
   o << "\nec          ";
   if (ec_commands.empty()) {
     o << "no commands";
@@ -218,6 +220,8 @@ std::string Report::summary() const {
     std::snprintf(buf, sizeof buf, "%s%02X %02X", i ? ", " : "", ec_commands[i].first, ec_commands[i].second);
     o << buf;
   }
+  const std::string ec_names = ec_command_meanings(ec_commands);
+  if (!ec_names.empty()) o << kIndent << ec_names;
   o << "\nflash       ";
   if (capsule_refused && flash.verified()) {
     o << "unchanged, as expected for a refused capsule";
@@ -229,28 +233,25 @@ std::string Report::summary() const {
       << (flash.changed == 0 ? "the flash is untouched" : std::to_string(flash.changed) + " bytes changed");
   }
   std::uint64_t refusals = 0;
-  for (const auto& [cause, n] : refused) {
+  for (const auto& [what, n] : refused) {
     refusals += n;
   }
   if (refusals != 0) {
     o << "\nrefused     ";
     bool first = true;
-    for (const auto& [cause, n] : refused) {
+    for (const auto& [what, n] : refused) {
       if (n != 0) {
-        o << (first ? "" : ", ") << cause << " " << n;
+        o << (first ? "" : ", ") << what << " " << n;
         first = false;
       }
     }
   }
-  std::string why = explain_wrong_flash(*this);
-  if (!why.empty()) o << kIndent << why;
+  if (refusals != 0 && success()) o << kIndent << harmless_refusals(refused);
+  if (!cause.empty()) o << "\ncause       " << cause;
   for (const auto& f : faults_unfired) {
     o << "\nfault       " << f;
   }
-  if (works_with) {
-    o << "\nhint        " << configured_part << " does not complete on this platform; it does with "
-      << *works_with;
-  }
+  if (!hint.empty()) o << "\nhint        " << hint;
   if (cut) {
     o << "\npower cut   after access " << cut->access << ", " << seconds_text(cut->time) << " into the run, "
       << (cut->chunk

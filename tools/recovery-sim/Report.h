@@ -14,6 +14,7 @@
 
 #include "sim/Outcome.h"
 #include "tools/recovery-sim/BootBlock.h"
+#include "tools/recovery-sim/CapsuleChecks.h"
 #include "tools/recovery-sim/CutWatch.h"
 
 namespace rsim {
@@ -52,9 +53,13 @@ struct Report {
   double host_ms = 0;
   std::uint32_t chunks_done = 0;
   std::uint64_t capsule_size = 0;
-  bool capsule_refused = false;                // the module returned EFI_BAD_BUFFER_SIZE for its size
+  bool capsule_refused = false;  // the module returned EFI_BAD_BUFFER_SIZE for its size
+  // The pre-flight findings for a capsule file; nothing for the generated test pattern.
+  std::optional<std::vector<CapsuleFinding>> capsule_checks;
   std::vector<std::string> faults_unfired;     // "power-cut@N never fired: ..."
   std::optional<std::string> works_with;       // options with which this part completes instead
+  std::string cause;                           // why a failed run failed, in hardware terms
+  std::string hint;                            // the setting that works and what it means, or that none does
   std::uint64_t seed = 0;                      // of the bits a power cut leaves old or new
   std::optional<CutFacts> cut;                 // the run ended in a power cut: where, and what it left
   std::optional<BrickWindow> brick_window;     // the run rewrote the boot block

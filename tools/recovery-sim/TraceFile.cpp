@@ -1,10 +1,10 @@
 // Access trace file: "<index> <time ns> <access>" per line.
 #include "tools/recovery-sim/TraceFile.h"
 
+#include "tools/ffs/FileProblem.h"
 #include "tools/recovery-sim/Files.h"
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
 namespace rsim {
@@ -12,7 +12,7 @@ namespace rsim {
 TraceFile::TraceFile(const std::string& path, std::uint64_t limit)
     : path_(path), file_(std::fopen(path.c_str(), "w")), limit_(limit) {
   if (file_ == nullptr) {
-    throw std::runtime_error("cannot write --trace " + path + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot write --trace " + path + ": " + packaging::file_problem(errno));
   }
   std::fputs("# index time_ns access\n", file_);
 }

@@ -10,11 +10,13 @@
 #include <tuple>
 
 #include "sim/devices/PartVariants.h"
+#include "tools/ffs/FileProblem.h"
 #include "tools/recovery-sim/BeepsWav.h"
 #include "tools/recovery-sim/ExitStatus.h"
 #include "tools/recovery-sim/Files.h"
 #include "tools/recovery-sim/Numbers.h"
 #include "tools/recovery-sim/OptionRules.h"
+#include "tools/recovery-sim/ParseErrors.h"
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/PowerCutSurvey.h"
 #include "tools/recovery-sim/ProgressBar.h"
@@ -23,20 +25,6 @@
 #include "tools/recovery-sim/WorksWith.h"
 
 namespace {
-
-void list_parts() {
-  std::printf("%-4s %-24s %-10s %s\n", "bus", "part", "id", "size");
-  for (const auto& p : rsim::all_parts()) {
-    std::printf("%-4s %-24s 0x%08X %u KiB\n", p.bus == rsim::Bus::Spi ? "spi" : "lpc", p.label().c_str(),
-                p.id, p.size / 1024);
-    std::string_view note = sim::part_note(p.name);
-    if (!note.empty()) std::printf("%-29s note: %.*s\n", "", static_cast<int>(note.size()), note.data());
-    for (const sim::PartVariant* v : sim::variants_of(p.name)) {
-      std::printf("%-29s --variant %.*s: %.*s\n", "", static_cast<int>(v->name.size()), v->name.data(),
-                  static_cast<int>(v->differs.size()), v->differs.data());
-    }
-  }
-}
 
 // --quirk, the earlier name of --variant, still accepted. Two of its names asked for what is now
 // the named parts' default behaviour.
@@ -94,7 +82,8 @@ void survey(bool matrix, const rsim::Options& o) {
 // Stdout is an output like any other: a summary that could not be written is a failed write.
 int checked_stdout(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "recovery-sim: cannot write to standard output: %s\n", std::strerror(errno));
+    std::fprintf(stderr, "recovery-sim: cannot write to standard output: %s\n",
+                 packaging::file_problem(errno).c_str());
     return rsim::kBadInput;
   }
   return status;
@@ -180,7 +169,7 @@ int main(int argc, char** argv) {
     if (e.get_exit_code() == 0) {
       return app.exit(e);  // --help
     }
-    std::fprintf(stderr, "recovery-sim: %s (--help lists the options)\n", e.what());
+    std::fprintf(stderr, "recovery-sim: %s\n", rsim::parse_error_text(e).c_str());
     return rsim::kBadInput;
   }
   try {
@@ -188,7 +177,7 @@ int main(int argc, char** argv) {
     if (!image_base.empty())
       o.image_base = static_cast<std::uint32_t>(rsim::parse_hex("--image-base", image_base, 0xFFFFFFFF));
     if (list) {
-      list_parts();
+      rsim::print_part_list(std::cout);
       return checked_stdout(rsim::kRecovered);
     }
     if (!merge.empty()) {
@@ -260,7 +249,9 @@ int main(int argc, char** argv) {
     // A part that cannot complete on this platform: find the setting that makes it work, unless the
     // run was meant to fail (a fault, a refused capsule, straps the module does not take).
     if (!r.success() && o.faults.empty() && !r.capsule_refused && !o.boot) {
-      r.works_with = rsim::settings_that_work(o);
+      rsim::Remedy remedy = rsim::find_remedy(o, r.cause);
+      r.works_with = remedy.works_with;
+      r.hint = remedy.hint;
     }
     if (o.flash_out)
       rsim::write_output("--flash-out", *o.flash_out, result.final_flash.data(), result.final_flash.size());
@@ -273,7 +264,8 @@ int main(int argc, char** argv) {
                    !r.faults_unfired.empty()
                        ? r.faults_unfired.front().c_str()
                        : (rsim::outcome_text(r.outcome) + "; flash " +
-                          (r.flash.verified() ? "as expected" : "differs from the expectation"))
+                          (r.flash.verified() ? "as expected" : "differs from the expectation") +
+                          (r.cause.empty() ? "" : "; " + r.cause))
                              .c_str());
     }
     return checked_stdout(r.success() ? rsim::kRecovered : rsim::kRecoveryFailed);
