@@ -93,9 +93,8 @@ std::vector<std::string> unfired_faults(const std::vector<Fault>& faults, const 
   return unfired;
 }
 
-}  // namespace
-
-RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
+// The platform settings, checked before anything is loaded.
+PartEntry checked_part(const Options& options) {
   const PartEntry part = resolve_part(options.part);
   if (options.components != 1 && options.components != 2) {
     throw std::invalid_argument("--components takes 1 or 2");
@@ -106,8 +105,19 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   if (options.decode != "aliased" && options.decode != "top") {
     throw std::invalid_argument("--decode takes aliased or top");
   }
+  return part;
+}
 
+}  // namespace
+
+RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
+  checked_part(options);
   std::unique_ptr<Engine> engine = make_engine(options);
+  return rehearse(options, *engine, progress);
+}
+
+RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressFn& progress) {
+  const PartEntry part = checked_part(options);
   sim::MachineConfig config;
   config.cmos_6e = options.cmos_6e;
   config.boot_straps = straps_for(options, part.bus);
@@ -172,7 +182,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   }
 
   auto t0 = std::chrono::steady_clock::now();
-  sim::Outcome outcome = engine->run(machine, pei);
+  sim::Outcome outcome = engine.run(machine, pei);
   auto t1 = std::chrono::steady_clock::now();
   machine.platform().set_trace(nullptr);
   if (trace) {
@@ -184,11 +194,11 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   r.configured_part = part.label() + (options.variant.empty() ? "" : ", variant " + options.variant);
   r.bus = part.bus == Bus::Spi ? "spi" : "lpc";
   r.outcome = outcome;
-  r.engine = engine->name();
-  if (auto image = engine->image()) {
+  r.engine = engine.name();
+  if (auto image = engine.image()) {
     r.image = std::make_pair(image->path, image->sha256);
   }
-  r.detected = engine->detected();
+  r.detected = engine.detected();
   if (speaker != nullptr) {
     for (const auto& b : speaker->beeps()) {
       r.beeps.push_back(Beep{b.count, b.duration, b.interval});
