@@ -32,10 +32,11 @@ struct PartRig {
   LpcFlashPart* part = nullptr;
 };
 
-void jedec(std::uint8_t command) {
-  MmioWrite8(0xFFF05555, 0xAA);
-  MmioWrite8(0xFFF02AAA, 0x55);
-  MmioWrite8(0xFFF05555, command);
+// `at`: where the part's offset 0 decodes (any alias of it in the default decode).
+void jedec(std::uint8_t command, std::uint32_t at = 0xFFF00000) {
+  MmioWrite8(at + 0x5555, 0xAA);
+  MmioWrite8(at + 0x2AAA, 0x55);
+  MmioWrite8(at + 0x5555, command);
 }
 void jedec_program(std::uint32_t address, std::uint8_t value) {
   jedec(0xA0);
@@ -80,6 +81,25 @@ TEST(LpcParts, EachAnswersTheIdentificationWordOfItsTableRowWhereTheHardwareDoes
       EXPECT_EQ(MmioRead16(base), 0x3412);  // back to the array
     });
     EXPECT_EQ(rig.part->total_refusals(), 0u);
+
+    // Decoded only at its own top range, the part answers from its first byte (and gives its
+    // identification there) to 4 GiB; below it nothing answers, where an alias would read its top.
+    PartRig top(std::string(info.name), LpcProtection::Cleared, LpcDecode::TopOnly);
+    top.part->array()[0] = 0x12;
+    top.part->array()[info.size - 1] = 0x34;
+    top.run([&] {
+      EXPECT_EQ(MmioRead8(base), 0x12);
+      EXPECT_EQ(MmioRead8(0xFFFFFFFF), 0x34);
+      EXPECT_EQ(MmioRead8(base - 1), 0xFF);
+      if (info.command_set == LpcCommandSet::Jedec) {
+        jedec(0x90, base);
+      } else {
+        MmioWrite8(base, 0x90);
+      }
+      EXPECT_EQ(MmioRead16(base), word);
+      EXPECT_EQ(MmioRead16(base - 2), 0xFFFF);
+    });
+    EXPECT_EQ(top.part->total_refusals(), 0u);
   }
 }
 
@@ -203,6 +223,17 @@ TEST(LpcParts, FirmwareHubErrorsStayUntilClearStatus) {
   EXPECT_EQ(rig.part->refusals(LpcRefusal::Locked), 2u);
   EXPECT_EQ(rig.part->refusals(LpcRefusal::StatusError), 1u);
   EXPECT_EQ(rig.part->array()[0xE0000], 0xFF);
+  // A reset clears them too.
+  rig.run([] {
+    MmioWrite8(0xFFFF0000, 0x20);
+    MmioWrite8(0xFFFF0000, 0x00);  // an improper sequence
+  });
+  rig.machine.power_cycle();
+  rig.machine.lpc().config_write(LpcBridge::kBiosCntl, Width::Byte, LpcBridge::kBiosWriteEnable);
+  rig.run([] {
+    MmioWrite8(0xFFFF0000, 0x70);
+    EXPECT_EQ(MmioRead8(0xFFFF0000), 0x80);
+  });
 }
 
 TEST(LpcParts, StuckBusyNeverCompletesAndAPowerCycleLeavesTheEraseHalfDone) {
@@ -309,9 +340,14 @@ TEST_P(FwhPartRules, EraseNeedsItsConfirmAndErrorsAreSticky) {
     MmioWrite8(0xFFFF0000, 0x20);
     MmioWrite8(0xFFFF0000, 0xFF);  // not the confirm
     EXPECT_EQ(MmioRead8(0xFFFF0000) & 0x30, 0x30);
+    // Read array, identifier, a command the part does not know and read status leave them set.
+    for (std::uint8_t command : {0xFF, 0x90, 0x60, 0x70}) {
+      MmioWrite8(0xFFFF0000, command);
+      MmioWrite8(0xFFFF0000, 0x70);
+      EXPECT_EQ(MmioRead8(0xFFFF0000) & 0x30, 0x30) << int{command};
+    }
     MmioWrite8(0xFFFF0000, 0x20);
     MmioWrite8(0xFFFF0000, 0xD0);  // refused while the error bits stand
-    MmioWrite8(0xFFFF0000, 0x60);  // no such command
     MmioWrite8(0xFFFF0000, 0x50);
     MmioWrite8(0xFFFF0000, 0xFF);
   });

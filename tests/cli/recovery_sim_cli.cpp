@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,35 @@ TEST_F(RecoverySim, ReportHoldsEverythingThePlatformSaw) {
   EXPECT_GT(j["simulated_us"].get<long>(), 5'000'000);  // at least the embedded controller's stalls
   EXPECT_GT(j["accesses"].get<long>(), 0);
   EXPECT_TRUE(j["host_ms"].is_number());
+
+  // Each timed field in the unit its name gives: against the summary of the same run, the wall
+  // time the run took, and the part's busy time worked out from its work and its assumed times
+  // (100 ms per 4 KiB erase; a program 30 us for its first byte and 5.76 us for each other).
+  const auto start = std::chrono::steady_clock::now();
+  Result r = run("--report " + path("timed.json"));
+  const auto wall_ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  json t = json::parse(std::ifstream(path("timed.json")));
+  double seconds = 0;
+  long accesses = 0, host_ms = 0;
+  const std::size_t time_line = r.out.find("\ntime ");
+  ASSERT_NE(time_line, std::string::npos) << r.out;
+  ASSERT_EQ(std::sscanf(r.out.c_str() + time_line,
+                        "\ntime %lf s on hardware (simulated), %ld accesses, %ld ms host time", &seconds,
+                        &accesses, &host_ms),
+            3)
+      << r.out;
+  EXPECT_NEAR(t["simulated_us"].get<double>() / 1e6, seconds, 0.005);
+  EXPECT_EQ(t["accesses"], accesses);
+  EXPECT_EQ(t["host_ms"], host_ms);
+  EXPECT_GT(t["host_ms"].get<long>(), 0);
+  EXPECT_LE(t["host_ms"].get<long>(), wall_ms);
+  const json& w = t["work"];
+  ASSERT_EQ(w["erased_bytes"], w["erases"].get<long>() * 4096);
+  EXPECT_EQ(w["part_busy_us"], (w["erases"].get<long>() * 100'000'000 + w["programs"].get<long>() * 30'000 +
+                                (w["programmed_bytes"].get<long>() - w["programs"].get<long>()) * 5'760 +
+                                w["status_writes"].get<long>() * 10'000'000) /
+                                   1000);
 }
 
 TEST_F(RecoverySim, FlashInAndOutKeepWhatTheRecoveryMayNotTouch) {
@@ -160,6 +190,12 @@ TEST_F(RecoverySim, BeepsWavHoldsOneToneperBeep) {
   sf_read_short(f, samples.data(), info.frames);
   sf_close(f);
   EXPECT_EQ(info.channels, 1);
+  // Each beep lasts count x (duration + interval), both in microseconds.
+  long expected_frames = 0;
+  for (const auto& b : j["beeps"]) {
+    expected_frames += b[0].get<long>() * (b[1].get<long>() + b[2].get<long>()) * info.samplerate / 1'000'000;
+  }
+  EXPECT_EQ(info.frames, expected_frames);
   // A tone is a run of non-silent samples; silences between tones are at least 20 ms long.
   long tones = 0;
   std::size_t quiet = 1000000;
@@ -299,6 +335,7 @@ TEST_F(RecoverySim, FaultsEndAsDocumented) {
   json stuck = report("--fault chip-stuck-busy", 1);
   EXPECT_EQ(stuck["outcome"], "hang");
   EXPECT_EQ(stuck["hang"]["why"], "the run's time budget");
+  EXPECT_EQ(stuck["hang"]["declared_after_us"], 900'000'000);
   EXPECT_EQ(stuck["simulated_us"], 900'000'000);
   json quiet = report("--fault no-speaker", 0);
   EXPECT_TRUE(quiet["beeps"].empty());
@@ -349,6 +386,32 @@ TEST_F(RecoverySim, APartThatCannotCompleteNamesTheSettingThatWorks) {
   EXPECT_EQ(report("--part 'SST 25VF016B'", 1)["works_with"], "--descriptor none");
   // Firmware-hub parts erase 64 KiB blocks only: no setting makes them complete.
   EXPECT_TRUE(report("--part 'INTEL 82802AC'", 1)["works_with"].is_null());
+}
+
+// The alternatives rehearsed for the hint write nothing the user asked for: each file holds the
+// user's own run, as a run that skips the hint search (--boot given) writes it.
+TEST_F(RecoverySim, TheHintSearchLeavesTheUsersFilesAlone) {
+  const std::string part =
+      "--quiet --part 'SST 49LF008A' --initial-protection cleared --decode top --trace-limit 100";
+  auto outputs = [&](const std::string& run_name) {
+    return " --trace " + path(run_name + ".trace") + " --flash-out " + path(run_name + ".bin") +
+           " --report " + path(run_name + ".json") + " --beeps-wav " + path(run_name + ".wav");
+  };
+  EXPECT_EQ(run(part + outputs("hinted")).exit_code, 1);
+  EXPECT_EQ(run(part + " --boot lpc" + outputs("plain")).exit_code, 1);
+  json hinted = json::parse(std::ifstream(path("hinted.json")));
+  json plain = json::parse(std::ifstream(path("plain.json")));
+  EXPECT_EQ(hinted["works_with"], "--decode aliased");
+  EXPECT_EQ(hinted["outcome"], "returned");
+  for (json* j : {&hinted, &plain}) {
+    j->erase("works_with");
+    j->erase("host_ms");
+  }
+  EXPECT_EQ(hinted, plain);
+  for (const char* kind : {".trace", ".bin", ".wav"}) {
+    EXPECT_FALSE(bytes(path(std::string("plain") + kind)).empty()) << kind;
+    EXPECT_EQ(bytes(path(std::string("hinted") + kind)), bytes(path(std::string("plain") + kind))) << kind;
+  }
 }
 
 TEST_F(RecoverySim, APartThatErasesMoreThanAChunkFailsVerificationAndSaysWhy) {

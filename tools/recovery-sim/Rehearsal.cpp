@@ -213,9 +213,8 @@ void check_flash(Report& r, const FlashRig& rig, const std::vector<std::uint8_t>
   }
 }
 
-}  // namespace
-
-RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
+// The platform settings, checked before anything is loaded.
+PartEntry checked_part(const Options& options) {
   const PartEntry part = resolve_part(options.part);
   if (options.components != 1 && options.components != 2) {
     throw std::invalid_argument("--components takes 1 or 2");
@@ -226,12 +225,23 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
   if (options.decode != "aliased" && options.decode != "top") {
     throw std::invalid_argument("--decode takes aliased or top");
   }
-  const std::optional<Fault> cut = power_cut_of(options);
-  if (options.then_recover && !cut && options.checkpoints.empty()) {
+  if (options.then_recover && !power_cut_of(options) && options.checkpoints.empty()) {
     throw std::invalid_argument("--then-recover needs a power cut: --fault power-cut@...");
   }
+  return part;
+}
 
+}  // namespace
+
+RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
+  checked_part(options);
   std::unique_ptr<Engine> engine = make_engine(options);
+  return rehearse(options, *engine, progress);
+}
+
+RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressFn& progress) {
+  const PartEntry part = checked_part(options);
+  const std::optional<Fault> cut = power_cut_of(options);
   sim::MachineConfig config;
   config.cmos_6e = options.cmos_6e;
   config.boot_straps = straps_for(options, part.bus);
@@ -311,7 +321,7 @@ RehearsalResult rehearse(const Options& options, const ProgressFn& progress) {
     machine.platform().set_trace(&tee);
   }
 
-  Bench bench{options, part, machine, *rig, *engine, capsule_bytes};
+  Bench bench{options, part, machine, *rig, engine, capsule_bytes};
   RehearsalResult result;
   Report& r = result.report;
   r = run_once(bench);

@@ -23,4 +23,10 @@ using ProgressFn = std::function<void(std::uint32_t chunks, std::uint32_t addres
 // message fit to show the user as one line.
 RehearsalResult rehearse(const Options& options, const ProgressFn& progress = {});
 
+class Engine;
+// The same on an engine the caller keeps for several runs (a recovery after a power cut, a survey
+// worker): the options' engine choice is not looked at, and each run starts from a freshly loaded
+// module, whatever ran on `engine` before.
+RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressFn& progress = {});
+
 }  // namespace rsim
