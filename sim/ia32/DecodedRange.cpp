@@ -59,24 +59,22 @@ bool DecodedRange::is_part(std::uint64_t address, unsigned size) {
 // An access wider than a dword (none in a 32-bit image without SSE or MMX) reaches the platform as
 // dwords, lowest first.
 void DecodedRange::load(std::uint64_t address, unsigned size) {
-  size = std::min(size, static_cast<unsigned>(sizeof bytes_));
+  size = std::min(size, 8u);
   address_ = address;
   size_ = size;
+  value_ = 0;
   for (unsigned at = 0; at < size; at += 4) {
     const unsigned n = std::min(size - at, 4u);
-    std::uint32_t v = bus_.mem_read(static_cast<std::uint32_t>(address + at), width_of(n));
-    for (unsigned i = 0; i < n; i++) {
-      bytes_[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    }
+    value_ |= std::uint64_t{bus_.mem_read(static_cast<std::uint32_t>(address + at), width_of(n))} << (8 * at);
   }
-  const bool split = address % size != 0;
+  const bool split = (address & (size - 1)) != 0;  // sizes are powers of two
   parts_from_ = address & ~std::uint64_t{size - 1};
   parts_to_ = parts_from_ + 2 * size;
   parts_left_ = split ? 2 : 0;
 }
 
 void DecodedRange::store(std::uint64_t address, unsigned size, std::uint64_t value) {
-  size = std::min(size, static_cast<unsigned>(sizeof bytes_));
+  size = std::min(size, 8u);
   address_ = address;
   size_ = size;
   for (unsigned at = 0; at < size; at += 4) {
@@ -84,7 +82,7 @@ void DecodedRange::store(std::uint64_t address, unsigned size, std::uint64_t val
     bus_.mem_write(static_cast<std::uint32_t>(address + at), width_of(n),
                    static_cast<std::uint32_t>(value >> (8 * at)) & all_ones(width_of(n)));
   }
-  const bool split = address % size != 0;
+  const bool split = (address & (size - 1)) != 0;
   parts_from_ = address;
   parts_to_ = address + size;
   parts_left_ = split ? size : 0;
@@ -96,12 +94,13 @@ std::uint64_t DecodedRange::on_region_read(uc_engine*, std::uint64_t offset, uns
   const std::uint64_t address = kBase + offset;
   if (address == range.address_ && size == range.size_) {
     range.parts_left_ = 0;
+    return range.value_;
   }
   std::uint64_t v = 0;
   for (unsigned i = size; i-- > 0;) {
     const std::uint64_t at = address + i;
     const bool ours = at >= range.address_ && at < range.address_ + range.size_;
-    v = v << 8 | (ours ? range.bytes_[at - range.address_] : 0xFF);
+    v = v << 8 | (ours ? (range.value_ >> (8 * (at - range.address_))) & 0xFF : 0xFF);
   }
   return v;
 }

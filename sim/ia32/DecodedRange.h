@@ -41,11 +41,11 @@ class DecodedRange {
   void store(std::uint64_t address, unsigned size, std::uint64_t value);
 
   MemHandler& bus_;
-  // The access in flight: its bytes (a load's answer from the platform) and, when the emulator
-  // splits it, the span its parts cover and how many are still to come.
+  // The access in flight: its value (a load's answer from the platform, lowest byte first) and,
+  // when the emulator splits it, the span its parts cover and how many are still to come.
   std::uint64_t address_ = 0;
   unsigned size_ = 0;
-  std::uint8_t bytes_[8] = {};
+  std::uint64_t value_ = 0;
   std::uint64_t parts_from_ = 0, parts_to_ = 0;
   unsigned parts_left_ = 0;
 };
