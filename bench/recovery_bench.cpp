@@ -3,6 +3,7 @@
 // and a JEDEC-command LPC part. Reports hardware accesses per host second and simulated seconds
 // per host second (how much faster than the hardware the simulator runs). Each runs on both
 // engines: the host build (suffix Host) and the IA32 image the ia32 preset built (suffix Ia32).
+// The default rehearsal is timed as `recovery-sim` makes it (platform set up, image loaded, run).
 #include <benchmark/benchmark.h>
 
 #include <functional>
@@ -17,6 +18,7 @@
 #include "sim/ia32/ImageFile.h"
 #include "sim/pei/PeiEnvironment.h"
 #include "sim/pei/RecoveryPpiModel.h"
+#include "tools/recovery-sim/Rehearsal.h"
 
 namespace {
 
@@ -105,6 +107,24 @@ void BM_SpiHardwareSequencing(benchmark::State& state, Engine engine) {
 }
 void BM_LpcJedec(benchmark::State& state, Engine engine) { recovery(state, lpc_jedec, 0, engine); }
 
+// `recovery-sim` with no options (`--engine ia32` for the image).
+void BM_DefaultRehearsal(benchmark::State& state, Engine engine) {
+  rsim::Options o;
+  o.quiet = true;
+  if (engine == Engine::Ia32) {
+    o.engine = "ia32";
+    o.image = RECOVERY_IA32_IMAGE;
+  }
+  for (auto _ : state) {
+    rsim::RehearsalResult r = rsim::rehearse(o);
+    if (!r.report.success()) {
+      state.SkipWithError(r.report.outcome.to_string().c_str());
+    }
+  }
+}
+
+BENCHMARK_CAPTURE(BM_DefaultRehearsal, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(BM_DefaultRehearsal, Ia32, Engine::Ia32)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_SpiSoftwareSequencing, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_SpiHardwareSequencing, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_LpcJedec, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -15,6 +15,22 @@ namespace sim::ia32 {
 namespace {
 std::uint64_t round_up(std::uint64_t n) { return (n + GuestMemory::kPage - 1) & ~(GuestMemory::kPage - 1); }
 
+constexpr std::uint64_t kLowest = 0x10000;  // below lies what a host never maps
+
+// Fresh zeroed host memory at exactly `address`, or null when the range is in use.
+void* map_fixed(std::uint64_t address, std::uint64_t size) {
+  void* p = mmap(reinterpret_cast<void*>(address), size, PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  if (p == MAP_FAILED) {
+    return nullptr;
+  }
+  if (p != reinterpret_cast<void*>(address)) {  // a kernel that takes the fixed address as a hint
+    munmap(p, size);
+    return nullptr;
+  }
+  return p;
+}
+
 std::string hex(std::uint64_t v) {
   char buf[24];
   std::snprintf(buf, sizeof buf, "0x%08llX", static_cast<unsigned long long>(v));
@@ -30,8 +46,23 @@ std::string hex(std::uint64_t v) {
 // nothing itself. An aligned store never crosses a page, and every mapped page is host memory at
 // the same address.
 bool on_store(uc_engine*, uc_mem_type, std::uint64_t address, int size, std::int64_t value, void*) {
-  if (address % static_cast<std::uint64_t>(size) == 0) {
-    std::memcpy(reinterpret_cast<void*>(address), &value, static_cast<std::size_t>(size));
+  if ((address & static_cast<std::uint64_t>(size - 1)) != 0) {  // sizes are powers of two
+    return true;
+  }
+  void* at = reinterpret_cast<void*>(address);
+  switch (size) {  // fixed-size copies: this runs for every store the program makes
+    case 1:
+      *static_cast<std::uint8_t*>(at) = static_cast<std::uint8_t>(value);
+      break;
+    case 2:
+      std::memcpy(at, &value, 2);
+      break;
+    case 4:
+      std::memcpy(at, &value, 4);
+      break;
+    default:
+      std::memcpy(at, &value, 8);
+      break;
   }
   return true;
 }
@@ -65,27 +96,44 @@ void GuestMemory::map(std::uint64_t address, std::uint64_t size, bool owned) {
   blocks_.push_back(Block{address, size, owned});
 }
 
-std::uint8_t* GuestMemory::place(std::uint32_t address, std::uint64_t size) {
+std::uint8_t* GuestMemory::place(std::uint32_t address, std::uint64_t size, std::uint64_t workspace) {
   size = round_up(size);
-  if (address % kPage != 0 || address + size > kRamLimit || address < 0x10000) {
+  workspace = round_up(workspace);
+  if (address % kPage != 0 || address + size > kRamLimit || address < kLowest) {
     throw ImageError("cannot load at " + hex(address) + ": the image must lie page-aligned between " +
-                     hex(0x10000) + " and " + hex(kRamLimit) + ", where the platform decodes nothing");
+                     hex(kLowest) + " and " + hex(kRamLimit) + ", where the platform decodes nothing");
   }
-  void* p = mmap(reinterpret_cast<void*>(std::uintptr_t{address}), size, PROT_READ | PROT_WRITE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-  if (p == MAP_FAILED || p != reinterpret_cast<void*>(std::uintptr_t{address})) {
-    if (p != MAP_FAILED) {
-      munmap(p, size);
+  if (workspace > 0 && address >= kLowest + workspace) {
+    if (void* p = map_fixed(address - workspace, workspace + size)) {
+      map(address - workspace, workspace + size, true);
+      workspace_base_ = address - workspace;
+      workspace_top_ = address;
+      return static_cast<std::uint8_t*>(p) + workspace;
     }
+  }
+  void* p = map_fixed(address, size);
+  if (p == nullptr) {
     throw ImageError("cannot load at " + hex(address) +
                      ": that range is in use on this host; choose another base");
   }
   map(address, size, true);
+  if (workspace > 0) {
+    workspace_base_ = reinterpret_cast<std::uintptr_t>(map_anywhere(workspace));
+    workspace_top_ = workspace_base_ + workspace;
+  }
   return static_cast<std::uint8_t*>(p);
 }
 
 std::uint8_t* GuestMemory::allocate(std::uint64_t size) {
   size = round_up(size);
+  if (workspace_top_ - workspace_base_ >= size) {
+    workspace_top_ -= size;
+    return reinterpret_cast<std::uint8_t*>(workspace_top_);
+  }
+  return map_anywhere(size);
+}
+
+std::uint8_t* GuestMemory::map_anywhere(std::uint64_t size) {
   void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
   if (p == MAP_FAILED) {
     throw ImageError("no host memory below 2 GiB for the emulated PC's RAM");

@@ -4,7 +4,6 @@
 // emulation, and the outcome is reported once uc_emu_start has returned.
 #include "sim/ia32/Ia32Engine.h"
 
-#include <sys/mman.h>
 #include <unicorn/unicorn.h>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 #include <exception>
 #include <optional>
 
+#include "sim/ia32/DecodedRange.h"
 #include "sim/ia32/GuestMemory.h"
 #include "sim/ia32/PeiBridge.h"
 
@@ -21,9 +21,11 @@ namespace sim::ia32 {
 namespace {
 
 constexpr std::uint64_t kStackSize = 64 * 1024;
+// RAM next to the image for the stack (lowest, so that an overflow faults), the stop instruction
+// and the PEI tables and thunks: one mapping with the image.
+constexpr std::uint64_t kWorkspace = kStackSize + 3 * GuestMemory::kPage;
 constexpr std::uint8_t kHlt = 0xF4;
-constexpr std::uint64_t kDecodedBase = GuestMemory::kRamLimit;  // up to 4 GiB
-constexpr std::uint64_t kDecodedSize = (std::uint64_t{1} << 32) - kDecodedBase;
+static_assert(DecodedRange::kBase == GuestMemory::kRamLimit, "RAM ends where the decoded range begins");
 
 std::string hex(std::uint64_t v) {
   char buf[24];
@@ -31,14 +33,12 @@ std::string hex(std::uint64_t v) {
   return buf;
 }
 
-Width width_of(unsigned size) { return size == 1 ? Width::Byte : size == 2 ? Width::Word : Width::Dword; }
-
-// One run: the emulator, its RAM and what the callbacks need.
-struct Run {
+// One run: the emulator, its RAM and what the callbacks need. Its memory face is the platform's
+// memory bus as the decoded range reaches it.
+struct Run final : MemHandler {
   uc_engine* uc = nullptr;
   Platform& platform;
   PeiBridge* bridge = nullptr;
-  std::uint8_t* decoded = nullptr;  // host memory behind the decoded range
   std::optional<Outcome> ended;
   std::exception_ptr failure;
   // Detection as the module makes it: a row whose Probe returns success is the detected part.
@@ -49,12 +49,9 @@ struct Run {
   std::optional<DeviceRow> detected;
 
   explicit Run(Platform& p) : platform(p) {}
-  ~Run() {
+  ~Run() override {
     if (uc != nullptr) {
       uc_close(uc);
-    }
-    if (decoded != nullptr) {
-      munmap(decoded, kDecodedSize);
     }
   }
 
@@ -75,6 +72,15 @@ struct Run {
       uc_emu_stop(uc);
     }
   }
+
+  std::uint32_t mem_read(std::uint32_t address, Width w) override {
+    std::uint32_t value = all_ones(w);
+    guarded([&] { value = platform.mem_read(address, w); });
+    return value;
+  }
+  void mem_write(std::uint32_t address, Width w, std::uint32_t value) override {
+    guarded([&] { platform.mem_write(address, w, value); });
+  }
 };
 
 std::uint32_t on_in(uc_engine*, std::uint32_t port, int size, void* user) {
@@ -87,37 +93,6 @@ std::uint32_t on_in(uc_engine*, std::uint32_t port, int size, void* user) {
 void on_out(uc_engine*, std::uint32_t port, int size, std::uint32_t value, void* user) {
   Run& run = *static_cast<Run*>(user);
   run.guarded([&] { run.platform.io_write(static_cast<std::uint16_t>(port), width_of(size), value); });
-}
-
-// Loads and stores in the decoded range. The emulator would split an unaligned access to an I/O
-// region into two aligned ones (or bytes), where the processor makes one bus cycle with byte
-// enables; so the range is plain memory watched by hooks, which see each access once with the
-// address and width the instruction used. A read hook places the platform's answer in that memory
-// just before the load takes it.
-bool on_decoded_access(uc_engine*, uc_mem_type type, std::uint64_t address, int size, std::int64_t value,
-                       void* user) {
-  Run& run = *static_cast<Run*>(user);
-  if (size == 8) {  // no such access in a 32-bit image without SSE/MMX: served as two halves
-    on_decoded_access(nullptr, type, address, 4, value & 0xFFFFFFFF, user);
-    on_decoded_access(nullptr, type, address + 4, 4, static_cast<std::uint64_t>(value) >> 32, user);
-    return true;
-  }
-  const Width w = width_of(static_cast<unsigned>(size));
-  const std::uint32_t at = static_cast<std::uint32_t>(address);
-  if (type == UC_MEM_WRITE) {
-    run.guarded([&] { run.platform.mem_write(at, w, static_cast<std::uint32_t>(value)); });
-    return true;
-  }
-  std::uint32_t v = all_ones(w);
-  run.guarded([&] { v = run.platform.mem_read(at, w); });
-  std::memcpy(run.decoded + (address - kDecodedBase), &v, static_cast<std::size_t>(size));
-  return true;
-}
-
-// The decoded range is write-protected so that the emulator drops a store once the hook above has
-// passed it to the platform, instead of running its self-modifying-code check on it.
-bool on_decoded_store_dropped(uc_engine*, uc_mem_type, std::uint64_t, int, std::int64_t, void*) {
-  return true;
 }
 
 void on_pause(uc_engine*, std::uint64_t, std::uint32_t, void* user) {
@@ -219,7 +194,7 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
   check(uc_open(UC_ARCH_X86, UC_MODE_32, &run.uc), "start");
   GuestMemory memory(run.uc);
 
-  std::uint8_t* image = memory.place(base_, placed_.size());
+  std::uint8_t* image = memory.place(base_, placed_.size(), kWorkspace);
   std::memcpy(image, placed_.data(), placed_.size());
   for (const PeiAllocation& a : pei.allocations()) {
     memory.adopt(a.address, a.bytes);  // blocks handed out before this run stay reachable
@@ -236,22 +211,8 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
   std::memcpy(stack + (esp - reinterpret_cast<std::uintptr_t>(stack)), frame, sizeof frame);
   check(uc_reg_write(run.uc, UC_X86_REG_ESP, &esp), "set ESP");
 
-  void* decoded =
-      mmap(nullptr, kDecodedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (decoded == MAP_FAILED) {
-    throw ImageError("no host address space for the emulated PC's decoded range");
-  }
-  run.decoded = static_cast<std::uint8_t*>(decoded);
-  check(uc_mem_map_ptr(run.uc, kDecodedBase, kDecodedSize, UC_PROT_ALL, decoded), "map the decoded range");
-  check(uc_mem_protect(run.uc, kDecodedBase, kDecodedSize, UC_PROT_READ), "write-protect the decoded range");
+  DecodedRange decoded(run.uc, run);
   uc_hook hook;
-  check(uc_hook_add(run.uc, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
-                    reinterpret_cast<void*>(on_decoded_access), &run, kDecodedBase,
-                    kDecodedBase + kDecodedSize - 1),
-        "hook the decoded range");
-  check(uc_hook_add(run.uc, &hook, UC_HOOK_MEM_WRITE_PROT, reinterpret_cast<void*>(on_decoded_store_dropped),
-                    &run, kDecodedBase, kDecodedBase + kDecodedSize - 1),
-        "drop stores to the decoded range");
   check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_in), &run, 1, 0, UC_X86_INS_IN),
         "hook IN");
   check(uc_hook_add(run.uc, &hook, UC_HOOK_INSN, reinterpret_cast<void*>(on_out), &run, 1, 0, UC_X86_INS_OUT),
