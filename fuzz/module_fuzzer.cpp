@@ -1,0 +1,16 @@
+// Fuzzes RecoveryEntry on a hostile platform and PEI core: any input whose run breaks a property
+// (fuzz/HostileRun.h) is reported as a crash with the properties it broke.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz/HostileRun.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const fuzzing::HostileRunResult r = fuzzing::run_hostile({data, size});
+  if (!r.violations.empty()) {
+    std::fprintf(stderr, "property broken on %s, run ended %s:\n", r.platform.c_str(), r.outcome.to_string().c_str());
+    for (const std::string& v : r.violations) std::fprintf(stderr, "  %s\n", v.c_str());
+    std::abort();
+  }
+  return 0;
+}
