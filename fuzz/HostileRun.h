@@ -19,7 +19,9 @@ struct HostileRunResult {
   std::vector<std::string> violations;  // every property that failed, one line each
 };
 
-// Decodes `input` (any bytes are a valid description) and runs the module on it.
-HostileRunResult run_hostile(std::span<const std::uint8_t> input);
+// Decodes `input` (any bytes are a valid description) and runs the module on it. A short run's
+// budget covers probing, detection and the first chunks of the update, so that the fuzzer runs
+// many inputs a second; `whole_runs` gives it the budget of a whole recovery on any part.
+HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs = false);
 
 }  // namespace fuzzing

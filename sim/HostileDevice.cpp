@@ -3,7 +3,7 @@
 
 namespace sim {
 
-HostileDevice::HostileDevice(Platform& platform, IoHandler* io, MemHandler* mem) : io_(io), mem_(mem) {
+HostileDevice::HostileDevice(Platform& platform, IoHandler* io, MemHandler* mem) : platform_(platform), io_(io), mem_(mem) {
   if (io_ != nullptr) platform.interpose(io_, this);
   if (mem_ != nullptr) platform.interpose(mem_, this);
 }
