@@ -59,6 +59,22 @@ std::string hex(uint64_t value) {
   return text;
 }
 
+// A section name as an error message shows it: up to 8 bytes, NUL-terminated when shorter, with
+// anything but printable ASCII as \xNN, so that a hostile name cannot break the message's line.
+std::string printable_name(const uint8_t* name) {
+  std::string text;
+  for (int i = 0; i < 8 && name[i] != 0; i++) {
+    if (name[i] >= 0x20 && name[i] < 0x7F && name[i] != '\\') {
+      text += static_cast<char>(name[i]);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", name[i]);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 Pe32Image::Pe32Image(std::span<const uint8_t> image) : file_(image.begin(), image.end()) {
@@ -117,8 +133,7 @@ Pe32Image::Pe32Image(std::span<const uint8_t> image) : file_(image.begin(), imag
   for (unsigned i = 0; i < section_count; ++i) {
     const uint64_t at = table + i * kSectionHeaderSize;
     ImageSection s;
-    const char* name = reinterpret_cast<const char*>(&image[at]);
-    s.name.assign(name, std::find(name, name + 8, '\0'));
+    s.name = printable_name(&image[at]);
     s.size = load32(image, at + kVirtualSizeAt);
     s.rva = load32(image, at + kVirtualAddressAt);
     s.file_size = load32(image, at + kRawSizeAt);
