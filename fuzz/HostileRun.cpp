@@ -43,14 +43,27 @@ constexpr std::uint64_t kWholeRunAccesses = 80'000'000;
 constexpr std::uint64_t kShortRunAccesses = 300'000;
 constexpr sim::Nanos kPmTimerReadCost = 99'000;  // on top of the port's own microsecond
 
-constexpr EFI_STATUS kStatuses[] = {EFI_SUCCESS,        EFI_NOT_FOUND,         EFI_DEVICE_ERROR,
-                                    EFI_OUT_OF_RESOURCES, EFI_INVALID_PARAMETER, EFI_BUFFER_TOO_SMALL,
-                                    0x00000001u /* a warning */, 0xFFFFFFFFu};
+constexpr EFI_STATUS kStatuses[] = {EFI_SUCCESS,
+                                    EFI_NOT_FOUND,
+                                    EFI_DEVICE_ERROR,
+                                    EFI_OUT_OF_RESOURCES,
+                                    EFI_INVALID_PARAMETER,
+                                    EFI_BUFFER_TOO_SMALL,
+                                    0x00000001u /* a warning */,
+                                    0xFFFFFFFFu};
 // Sizes a provider reports, around the one size the update accepts.
-constexpr std::uint64_t kSizes[] = {kImageSize,        kImageSize - 1,       kImageSize + 1,
-                                    kImageSize + 4096, 0,                    1,
-                                    0xFFFFFFFFu,       std::uint64_t{1} << 32, (std::uint64_t{1} << 32) + kImageSize,
-                                    2 * kImageSize,    kImageSize - 4096,    kImageSize + 4095};
+constexpr std::uint64_t kSizes[] = {kImageSize,
+                                    kImageSize - 1,
+                                    kImageSize + 1,
+                                    kImageSize + 4096,
+                                    0,
+                                    1,
+                                    0xFFFFFFFFu,
+                                    std::uint64_t{1} << 32,
+                                    (std::uint64_t{1} << 32) + kImageSize,
+                                    2 * kImageSize,
+                                    kImageSize - 4096,
+                                    kImageSize + 4095};
 
 struct Cursor {
   std::span<const std::uint8_t> in;
@@ -188,9 +201,11 @@ HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_run
     o.part = parts[(flash_byte & 0x7F) % parts.size()].name;
     o.descriptor = (options & 0x01) != 0;
     o.components = o.descriptor && (options & 0x02) != 0 ? 2 : 1;
-    o.protection = (options & 0x04) != 0 ? sim::SpiProtectionStart::Cleared : sim::SpiProtectionStart::PowerOn;
+    o.protection =
+        (options & 0x04) != 0 ? sim::SpiProtectionStart::Cleared : sim::SpiProtectionStart::PowerOn;
     spi = &sim::install_spi_flash(machine, o);
-    result.platform = "SPI " + o.part + (o.descriptor ? ", descriptor" : "") + (o.components == 2 ? ", 2 parts" : "");
+    result.platform =
+        "SPI " + o.part + (o.descriptor ? ", descriptor" : "") + (o.components == 2 ? ", 2 parts" : "");
     watch_spi(*spi, referee);
   }
 

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fuzzing::HostileRunResult r = fuzzing::run_hostile({data, size}, whole_runs);
   if (verbose) std::fprintf(stderr, "%s: %s\n", r.platform.c_str(), r.outcome.to_string().c_str());
   if (!r.violations.empty()) {
-    std::fprintf(stderr, "property broken on %s, run ended %s:\n", r.platform.c_str(), r.outcome.to_string().c_str());
+    std::fprintf(stderr, "property broken on %s, run ended %s:\n", r.platform.c_str(),
+                 r.outcome.to_string().c_str());
     for (const std::string& v : r.violations) std::fprintf(stderr, "  %s\n", v.c_str());
     std::abort();
   }

@@ -72,7 +72,7 @@ void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 
 // COFF header: machine at PE+4, characteristics at PE+22 (bit 0: relocations stripped).
 const Refusal kRefusals[] = {
-    {"NotI386",           4,  0x8664, sim::ia32::Ia32Engine::kDefaultBase, "not a PE32 image for i386"},
+    {"NotI386",           4,  0x8664, sim::ia32::Ia32Engine::kDefaultBase, "a PE32 image for i386"  },
     {"NoRelocations",     22, 0x0103, sim::ia32::Ia32Engine::kDefaultBase, "has no base relocations"},
     {"DoesNotFit",        4,  0x014C, 0x7FFFF000,                          "does not fit"           },
     {"InTheDecodedRange", 4,  0x014C, 0xFFE00000,                          "does not fit"           },

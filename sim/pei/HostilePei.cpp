@@ -130,7 +130,8 @@ void HostilePei::misuse(std::string what) {
 
 HostilePei& HostilePei::of(const void* services, const char* what) {
   if (live == nullptr || services != static_cast<const void*>(live->services())) {
-    if (live != nullptr) live->misuse(std::string(what) + " called with a PEI services pointer that is not the table's");
+    if (live != nullptr)
+      live->misuse(std::string(what) + " called with a PEI services pointer that is not the table's");
     end_run_for(std::string(what) + " called outside a hostile PEI environment");
   }
   return *live;
@@ -173,7 +174,8 @@ EFI_STATUS HostilePei::allocate(HostileAllocation mode, std::uint64_t bytes, boo
   const std::size_t size = static_cast<std::size_t>(bytes);
   const std::size_t body = (size + skew + kPageSize - 1) / kPageSize * kPageSize;
   const std::size_t mapping_size = body + 2 * kPageSize;
-  void* m = mmap(nullptr, mapping_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+  void* m =
+      mmap(nullptr, mapping_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
   if (m == MAP_FAILED) return EFI_OUT_OF_RESOURCES;
   auto* mapping = static_cast<std::uint8_t*>(m);
   if (reinterpret_cast<std::uintptr_t>(mapping) + mapping_size > kFourGiB) {
@@ -181,7 +183,8 @@ EFI_STATUS HostilePei::allocate(HostileAllocation mode, std::uint64_t bytes, boo
     return EFI_OUT_OF_RESOURCES;
   }
   // Pages start at a page boundary (or `skew` past it); pool blocks end right at the upper fence.
-  std::uint8_t* data = page_aligned || skew != 0 ? mapping + kPageSize + skew : mapping + kPageSize + body - size;
+  std::uint8_t* data =
+      page_aligned || skew != 0 ? mapping + kPageSize + skew : mapping + kPageSize + body - size;
   std::memset(mapping, kUninitialised, mapping_size);
   fence(mapping, mapping_size);
   unfence(data, size);
@@ -246,9 +249,10 @@ EFI_STATUS EFIAPI HostilePei::beep(EFI_PEI_SERVICES** services, UINTN count, UIN
   return of(services, "GenerateBeep").config_.speaker_status;
 }
 
-EFI_STATUS EFIAPI HostilePei::get_number(EFI_PEI_SERVICES** services, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self,
-                                         UINTN* number) {
-  const HostileProvider& p = of(services, "GetNumberRecoveryCapsules").provider(self, "GetNumberRecoveryCapsules");
+EFI_STATUS EFIAPI HostilePei::get_number(EFI_PEI_SERVICES** services,
+                                         EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self, UINTN* number) {
+  const HostileProvider& p =
+      of(services, "GetNumberRecoveryCapsules").provider(self, "GetNumberRecoveryCapsules");
   if (number == nullptr) return EFI_INVALID_PARAMETER;
   *number = static_cast<UINTN>(p.number);
   return p.number_status;

@@ -15,7 +15,7 @@ constexpr size_t kNewHeaderOffsetField = 0x3C;  // e_lfanew: file offset of the 
 constexpr size_t kCoffHeaderSize = 20;
 constexpr uint16_t kMachineI386 = 0x014C;
 constexpr uint16_t kPe32Magic = 0x010B;
-constexpr uint16_t kRelocationsStripped = 0x0001;  // COFF characteristics: no base relocations
+constexpr uint16_t kRelocationsStripped = 0x0001;     // COFF characteristics: no base relocations
 constexpr uint16_t kSubsystemBootServiceDriver = 11;  // what the PEI core dispatches as a PEIM
 constexpr uint32_t kSectionExecutable = 0x20000000;
 
@@ -125,8 +125,8 @@ Pe32Image::Pe32Image(std::span<const uint8_t> image) : file_(image.begin(), imag
     throw FfsError("PE32 image too large to load: SizeOfImage " + hex(size_of_image_) + " exceeds " +
                    hex(kMaxImageSize));
   }
-  if (size_of_headers_ < headers_end || size_of_headers_ > size_of_image_ || size_of_headers_ > image.size() ||
-      entry_rva_ == 0 || entry_rva_ >= size_of_image_) {
+  if (size_of_headers_ < headers_end || size_of_headers_ > size_of_image_ ||
+      size_of_headers_ > image.size() || entry_rva_ == 0 || entry_rva_ >= size_of_image_) {
     throw FfsError("inconsistent PE32 image: SizeOfImage " + hex(size_of_image_) +
                    " does not hold its headers and entry point");
   }
@@ -173,8 +173,8 @@ void Pe32Image::read_relocations(std::span<const uint8_t> image, uint64_t rva, u
     }
   }
   if (holder == nullptr) {
-    throw FfsError("inconsistent PE32 image: the base relocations (" + hex(size) + " bytes at RVA " + hex(rva) +
-                   ") lie outside every section's data");
+    throw FfsError("inconsistent PE32 image: the base relocations (" + hex(size) + " bytes at RVA " +
+                   hex(rva) + ") lie outside every section's data");
   }
   const uint64_t start = holder->file_offset + (rva - holder->rva);
   for (uint64_t at = start; at < start + size;) {
