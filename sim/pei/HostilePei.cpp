@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "sim/Platform.h"
+#include "sim/pei/RecoveryPpiModel.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -29,11 +29,8 @@ namespace {
 constexpr std::uint64_t kPageSize = 4096;
 constexpr std::uint64_t kFourGiB = std::uint64_t{1} << 32;
 constexpr std::uint8_t kUninitialised = 0xAF;  // RAM the core hands out is not cleared
-constexpr EFI_GUID kCapsuleType = {
-    0x6A1E2B7C, 0x52D4, 0x4C91, {0x9E, 0x3B, 0x71, 0x0F, 0xC2, 0x48, 0xAD, 0x15}
-};
 
-// The environment the unprovided services charge (they receive no services pointer).
+// The environment whose services the module was given (one at a time).
 HostilePei* live = nullptr;
 
 void fence(void* p, std::size_t n) {
@@ -53,54 +50,15 @@ void unfence(void* p, std::size_t n) {
 #endif
 }
 
-[[noreturn]] void end_run_for(const std::string& what) {
-  if (Platform* p = Platform::current()) {
-    p->end_run(p->hang(what, "a PEI service misused"));
-  }
-  std::fprintf(stderr, "hostile PEI core: %s\n", what.c_str());
-  std::abort();
-}
-
-template <int Slot>
-EFI_STATUS EFIAPI unprovided() {
-  std::string what = "PEI service slot " + std::to_string(Slot) + " is not provided";
-  if (live == nullptr) end_run_for(what);
-  live->misuse(what);
-}
-
 }  // namespace
 
 HostilePei::HostilePei(HostilePeiConfig config, std::shared_ptr<const std::vector<std::uint8_t>> capsule)
     : config_(std::move(config)), capsule_(std::move(capsule)) {
-  table_.Hdr.Signature = 0x5652455320494550;  // "PEI SERV"
-  table_.Hdr.Revision = (1u << 16) | 70;
-  table_.Hdr.HeaderSize = sizeof(EFI_PEI_SERVICES);
-  table_.InstallPpi = unprovided<0>;
-  table_.ReInstallPpi = unprovided<1>;
+  // Every service the module does not use stays as the healthy core has it: a call is a misuse.
+  table_ = **core_.services();
   table_.LocatePpi = locate_ppi;
-  table_.NotifyPpi = unprovided<3>;
-  table_.GetBootMode = unprovided<4>;
-  table_.SetBootMode = unprovided<5>;
-  table_.GetHobList = unprovided<6>;
-  table_.CreateHob = unprovided<7>;
-  table_.FfsFindNextVolume = unprovided<8>;
-  table_.FfsFindNextFile = unprovided<9>;
-  table_.FfsFindSectionData = unprovided<10>;
-  table_.InstallPeiMemory = unprovided<11>;
   table_.AllocatePages = allocate_pages;
   table_.AllocatePool = allocate_pool;
-  table_.CopyMem = unprovided<14>;
-  table_.SetMem = unprovided<15>;
-  table_.ReportStatusCode = unprovided<16>;
-  table_.ResetSystem = unprovided<17>;
-  table_.FfsFindFileByName = unprovided<20>;
-  table_.FfsGetFileInfo = unprovided<21>;
-  table_.FfsGetVolumeInfo = unprovided<22>;
-  table_.RegisterForShadow = unprovided<23>;
-  table_.FindSectionData3 = unprovided<24>;
-  table_.FfsGetFileInfo2 = unprovided<25>;
-  table_.ResetSystem2 = unprovided<26>;
-  table_.FreePages = unprovided<27>;
   speaker_.SetFrequency = set_frequency;
   speaker_.Beep = beep;
   for (const HostileProvider& p : config_.providers) {
@@ -123,16 +81,13 @@ HostilePei::~HostilePei() {
   if (live == this) live = nullptr;
 }
 
-void HostilePei::misuse(std::string what) {
-  misuses_.push_back(what);
-  end_run_for(what);
-}
+void HostilePei::misuse(std::string what) { PeiEnvironment::fail_loudly(&core_, what); }
 
 HostilePei& HostilePei::of(const void* services, const char* what) {
   if (live == nullptr || services != static_cast<const void*>(live->services())) {
-    if (live != nullptr)
-      live->misuse(std::string(what) + " called with a PEI services pointer that is not the table's");
-    end_run_for(std::string(what) + " called outside a hostile PEI environment");
+    PeiEnvironment::fail_loudly(
+        live != nullptr ? &live->core_ : nullptr,
+        std::string(what) + " called with a PEI services pointer that is not the table's");
   }
   return *live;
 }
@@ -264,7 +219,7 @@ EFI_STATUS EFIAPI HostilePei::get_info(EFI_PEI_SERVICES** services, EFI_PEI_DEVI
   const HostileProvider& p = of(services, "GetRecoveryCapsuleInfo").provider(self, "GetRecoveryCapsuleInfo");
   if (size == nullptr || type == nullptr) return EFI_INVALID_PARAMETER;
   *size = static_cast<UINTN>(p.reported_size);
-  *type = kCapsuleType;
+  *type = RecoveryPpiModel::kDefaultCapsuleType;
   return p.info_status;
 }
 

@@ -12,6 +12,7 @@
 #include "pi/DeviceRecoveryPpi.h"
 #include "pi/PeiServices.h"
 #include "pi/SpeakerPpi.h"
+#include "sim/pei/PeiEnvironment.h"
 
 namespace sim {
 
@@ -56,7 +57,7 @@ class HostilePei {
   const EFI_PEI_SERVICES** services() { return &table_pointer_; }
   // Calls the module should not have made (a service not provided, a foreign services pointer,
   // a load into memory the core did not hand out). Each also ends the run as a hang.
-  const std::vector<std::string>& misuses() const { return misuses_; }
+  const std::vector<std::string>& misuses() const { return core_.misuses(); }
   // Records a misuse and ends the current run as a hang naming it (aborts outside a run).
   [[noreturn]] void misuse(std::string what);
 
@@ -94,6 +95,7 @@ class HostilePei {
   std::size_t room_at(const void* p) const;
 
   HostilePeiConfig config_;
+  PeiEnvironment core_;  // the healthy core whose unprovided services this one keeps
   std::shared_ptr<const std::vector<std::uint8_t>> capsule_;
   EFI_PEI_SERVICES table_{};
   const EFI_PEI_SERVICES* table_pointer_ = &table_;
@@ -102,7 +104,6 @@ class HostilePei {
   std::vector<Block> blocks_;
   std::uint64_t in_use_ = 0;
   std::uint32_t locate_calls_ = 0;
-  std::vector<std::string> misuses_;
 };
 
 }  // namespace sim
