@@ -40,7 +40,8 @@ static void Beep(const Speaker* Sp, BeepPattern Pattern) {
 }
 
 // Finds the first recovery PPI instance that offers a capsule. A failed count query counts as no
-// capsules, whatever the producer left in the count.
+// capsules, whatever the producer left in the count; so does an instance located without an
+// interface.
 static EFI_STATUS FindRecoveryPpi(const EFI_PEI_SERVICES** PeiServices,
                                   EFI_PEI_DEVICE_RECOVERY_MODULE_PPI** Ppi) {
   for (UINT32 Instance = 0;; Instance++) {
@@ -52,6 +53,10 @@ static EFI_STATUS FindRecoveryPpi(const EFI_PEI_SERVICES** PeiServices,
       return Status;
     }
     EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* Recovery = (EFI_PEI_DEVICE_RECOVERY_MODULE_PPI*)Found;
+    // A producer that reports success but hands back no interface offers no capsules.
+    if (Recovery == nullptr) {
+      continue;
+    }
     UINTN NumberOfCapsules = 0;
     if (EFI_ERROR(Recovery->GetNumberRecoveryCapsules((EFI_PEI_SERVICES**)PeiServices, Recovery,
                                                       &NumberOfCapsules))) {

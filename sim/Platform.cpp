@@ -37,7 +37,30 @@ void BoundedTrace::record(const Access& a) {
 Platform::Platform() { resolve_spans(); }
 Platform::~Platform() = default;
 
+namespace {
+template <class Handler>
+Handler* decorated(const std::vector<std::pair<Handler*, Handler*>>& decorators, Handler* handler) {
+  for (const auto& [device, decorator] : decorators) {
+    if (device == handler) return decorator;
+  }
+  return handler;
+}
+}  // namespace
+
+void Platform::interpose(IoHandler* device, IoHandler* decorator) {
+  io_decorators_.emplace_back(device, decorator);
+  for (IoSlot& slot : io_) {
+    if (slot.handler == device) slot.handler = decorator;
+  }
+}
+
+void Platform::interpose(MemHandler* device, MemHandler* decorator) {
+  mem_decorators_.emplace_back(device, decorator);
+  resolve_spans();
+}
+
 void Platform::map_io(std::uint16_t first, std::uint32_t count, IoHandler* handler, Nanos cost) {
+  handler = decorated(io_decorators_, handler);
   for (std::uint32_t i = 0; i < count && first + i < 65536u; i++) {
     io_[first + i] = IoSlot{handler, cost};
   }
@@ -84,7 +107,7 @@ void Platform::resolve_spans() {
     for (auto it = regions_.rbegin(); it != regions_.rend() && owner == nullptr; ++it) {
       if (it->mapped && edges[i] >= it->base && edges[i] - it->base < it->size) owner = &*it;
     }
-    MemHandler* handler = owner != nullptr ? owner->handler : nullptr;
+    MemHandler* handler = owner != nullptr ? decorated(mem_decorators_, owner->handler) : nullptr;
     Nanos cost = owner != nullptr ? owner->cost : 0;
     auto last = static_cast<std::uint32_t>(edges[i + 1] - 1);
     if (!spans_.empty() && spans_.back().handler == handler && spans_.back().cost == cost) {

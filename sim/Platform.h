@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/Bus.h"
@@ -86,6 +87,10 @@ class Platform {
   void move_mem(int id, std::uint32_t base);
   void unmap_mem(int id);
   AccessCosts& costs() { return costs_; }
+  // Installs `decorator` between the platform and `device`: every mapping of `device`, present
+  // and later (a base register reprogrammed), reaches `decorator` instead, which forwards to it.
+  void interpose(IoHandler* device, IoHandler* decorator);
+  void interpose(MemHandler* device, MemHandler* decorator);
 
   // --- the bus face (what the seam calls) -------------------------------------------------------
   // Every access: decode, the device's handler, then the clock and the run's limits. Inline, so
@@ -248,6 +253,9 @@ class Platform {
   Nanos time_limit_ = 0;
   std::vector<Span> spans_;
   const Span* last_span_ = nullptr;
+  // Decorators installed by interpose(), as (device, decorator) pairs.
+  std::vector<std::pair<IoHandler*, IoHandler*>> io_decorators_;
+  std::vector<std::pair<MemHandler*, MemHandler*>> mem_decorators_;
 
   static inline Platform* current_ = nullptr;
   friend struct CurrentGuard;

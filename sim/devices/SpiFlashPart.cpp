@@ -243,6 +243,7 @@ void SpiFlashPart::transfer(Nanos at, const std::uint8_t* out, std::size_t out_l
                             std::size_t in_len) {
   fill_bytes(in, in_len, 0xFF);
   if (out_len == 0) return;
+  if (command_observer_) command_observer_(out, out_len);
   counters_.commands++;
   settle(at);
   std::uint8_t op = out[0];

@@ -155,6 +155,10 @@ class SpiFlashPart {
   void set_change_observer(std::function<void(const SpiArrayChange&)> observer) {
     observer_ = std::move(observer);
   }
+  // Called with every command the part receives (opcode, address, data), before it acts on it.
+  void set_command_observer(std::function<void(const std::uint8_t* out, std::size_t out_len)> observer) {
+    command_observer_ = std::move(observer);
+  }
   // Fault injection: every program, erase or status write from now on stays busy for ever.
   void inject_stuck_busy() { stuck_busy_ = true; }
   static constexpr Nanos kForever = Nanos{1} << 62;
@@ -200,6 +204,7 @@ class SpiFlashPart {
   InterruptedWrite interrupted_;
   std::uint8_t status_before_ = 0;
   std::function<void(const SpiArrayChange&)> observer_;
+  std::function<void(const std::uint8_t*, std::size_t)> command_observer_;
 };
 
 }  // namespace sim

@@ -16,7 +16,8 @@ import sys
 import tempfile
 
 REPO, RECOVERY_SIM = sys.argv[1], sys.argv[2]
-LONG = {"--compatibility", "--estimate-all"}  # surveys of every part: minutes, not seconds
+# Surveys (of every part, or of every cut) take minutes; a merge needs their reports.
+LONG = {"--compatibility", "--estimate-all", "--power-cut-survey", "--power-cut-table", "--merge"}
 PATH = re.compile(r"^(\./)?(build|docs|tools|tests|qemu|pei-core|bench|sim|flash|platform|recovery|pi)/")
 IA32_IMAGE = os.path.join(REPO, "build/ia32/FlashRecovery.efi")
 

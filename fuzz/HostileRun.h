@@ -1,0 +1,27 @@
+// One run of RecoveryEntry on a hostile platform described by a fuzz input, and the properties
+// that must hold after it: the flash is stored to only inside the writable window, nothing is
+// erased or programmed before a part was identified, write enable is off when the module returns,
+// the run ends, and the PEI core is used as provided.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/Outcome.h"
+
+namespace fuzzing {
+
+struct HostileRunResult {
+  sim::Outcome outcome;
+  std::string platform;                 // "SPI 25X16, descriptor" style, for reports
+  std::vector<std::string> violations;  // every property that failed, one line each
+};
+
+// Decodes `input` (any bytes are a valid description) and runs the module on it. A short run's
+// budget covers probing, detection and the first chunks of the update, so that the fuzzer runs
+// many inputs a second; `whole_runs` gives it the budget of a whole recovery on any part.
+HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs = false);
+
+}  // namespace fuzzing
