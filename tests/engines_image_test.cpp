@@ -163,11 +163,11 @@ std::size_t first_relocation_block(const std::vector<std::uint8_t>& b) {
 // (kind in the top 4 bits, 3 = HIGHLOW) from +8. A block of size 0 would be walked for ever.
 constexpr std::uint32_t kBase = sim::ia32::Ia32Engine::kDefaultBase;
 const Refusal kRefusals[] = {
-    {"NotI386",                   At::PeSignature,          4,   0x8664, kBase,      "a PE32 image for i386"    },
-    {"NoRelocations",             At::PeSignature,          22,  0x0103, kBase,      "has no base relocations"  },
-    {"EmptyRelocationDirectory",  At::PeSignature,          164, 0x0000, kBase,      "has no base relocations"  },
-    {"DoesNotFit",                At::PeSignature,          4,   0x014C, 0x7FFFF000, "does not fit"             },
-    {"InTheDecodedRange",         At::PeSignature,          4,   0x014C, 0xFFE00000, "does not fit"             },
+    {"NotI386",                   At::PeSignature,          4,   0x8664, kBase,      "a PE32 image for i386"   },
+    {"NoRelocations",             At::PeSignature,          22,  0x0103, kBase,      "has no base relocations" },
+    {"EmptyRelocationDirectory",  At::PeSignature,          164, 0x0000, kBase,      "has no base relocations" },
+    {"DoesNotFit",                At::PeSignature,          4,   0x014C, 0x7FFFF000, "does not fit"            },
+    {"InTheDecodedRange",         At::PeSignature,          4,   0x014C, 0xFFE00000, "does not fit"            },
     {"SixtyFourBitRelocation",    At::FirstRelocationBlock, 8,   0xA000, kBase,      "not a 32-bit address"    },
     {"BlockShorterThanItsHeader", At::FirstRelocationBlock, 4,   0x0000, kBase,      "corrupt relocation block"},
     {"RelocationPastTheImage",    At::FirstRelocationBlock, 0,   0xF000, kBase,      "not a 32-bit address"    },
