@@ -403,9 +403,9 @@ TEST_F(RecoverySim, TheHintSearchLeavesTheUsersFilesAlone) {
   json plain = json::parse(std::ifstream(path("plain.json")));
   EXPECT_EQ(hinted["works_with"], "--decode aliased");
   EXPECT_EQ(hinted["outcome"], "returned");
+  // The hint itself (and its words) and the host's time are all that may differ.
   for (json* j : {&hinted, &plain}) {
-    j->erase("works_with");
-    j->erase("host_ms");
+    for (const char* field : {"works_with", "hint", "host_ms"}) j->erase(field);
   }
   EXPECT_EQ(hinted, plain);
   for (const char* kind : {".trace", ".bin", ".wav"}) {

@@ -65,14 +65,15 @@ json settings_of(const Options& o, const CutSurveySettings& s, const Report& ref
       {"seed",o.seed                                                   },
       {"boot_block",                {hex(o.boot_block_first), hex(o.boot_block_last)}                                                                        },
       {"spread",          s.spread},
-      {"shards",              s.shards                                                   }
+      {"block_points",              s.block_points                                                   },
+      {"shards",        s.shards                                   }
   };
 }
 
 // Start, middle and end of the erases and of the programs of every 64 KiB block, and `spread`
 // points evenly over the recovery's time; sorted, each access once.
 std::vector<CutPoint> cut_points(const std::vector<FlashChangeSeen>& changes, const ClockSamples& clock,
-                                 sim::Nanos total, std::size_t spread) {
+                                 sim::Nanos total, std::size_t spread, bool block_points) {
   std::map<std::uint64_t, std::string> points;
   std::map<std::uint32_t, std::vector<std::uint64_t>> erases, programs;
   for (const auto& c : changes) {
@@ -86,8 +87,10 @@ std::vector<CutPoint> cut_points(const std::vector<FlashChangeSeen>& changes, co
       points.emplace(accesses.back(), where + " " + what + " end");
     }
   };
-  three(erases, "erase");
-  three(programs, "program");
+  if (block_points) {
+    three(erases, "erase");
+    three(programs, "program");
+  }
   for (std::size_t i = 0; i < spread && !clock.samples.empty(); i++) {
     auto t = static_cast<sim::Nanos>(static_cast<double>(total) * (static_cast<double>(i) + 0.5) /
                                      static_cast<double>(spread));
@@ -181,7 +184,8 @@ json power_cut_survey(const Options& options, const CutSurveySettings& settings,
   reference.on_flash_change = [&](const FlashChangeSeen& c) { changes.push_back(c); };
   reference.observer = &clock;
   RehearsalResult ref = rehearse(reference);
-  std::vector<CutPoint> all = cut_points(changes, clock, ref.report.simulated_ns, settings.spread);
+  std::vector<CutPoint> all =
+      cut_points(changes, clock, ref.report.simulated_ns, settings.spread, settings.block_points);
 
   json survey;
   survey["settings"] = settings_of(options, settings, ref.report);
@@ -322,6 +326,31 @@ void print_power_cut_survey(std::ostream& out, const json& survey) {
 
 bool power_cut_survey_passed(const json& survey) {
   return survey["summary"]["failed"].get<std::uint64_t>() == 0;
+}
+
+void print_power_cut_table(std::ostream& out, const Options& engine, const CutSurveySettings& settings,
+                           const SurveyProgress& progress) {
+  out << "| Part | Mode | Default run | Recovery | Brick window | Cuts | Recovered | In the window | Did not "
+         "recover |\n|---|---|---|---|---|---|---|---|---|\n";
+  std::vector<SurveyRow> rows = survey_rows(false, engine);
+  for (std::size_t i = 0; i < rows.size(); i++) {
+    if (progress) progress(i, rows.size(), rows[i].part + " " + rows[i].mode);
+    json survey = power_cut_survey(rows[i].options, settings);
+    const json& ref = survey["reference"];
+    const json& s = survey["summary"];
+    std::uint64_t total_us = ref["simulated_us"].get<std::uint64_t>(),
+                  brick_us = ref["brick_us"].get<std::uint64_t>();
+    char brick[48];
+    std::snprintf(
+        brick, sizeof brick, "%.2f s (%.2f %%)", static_cast<double>(brick_us) / 1e6,
+        total_us == 0 ? 0.0 : static_cast<double>(brick_us) * 100.0 / static_cast<double>(total_us));
+    out << "| " << rows[i].part << " | " << rows[i].mode << " | "
+        << (ref["verified"].get<bool>() ? "verified" : "FAILS") << " | " << seconds_text(total_us * 1000)
+        << " | " << brick << " | " << s["cuts"].get<std::uint64_t>() << " | "
+        << s["recovered"].get<std::uint64_t>() << " | " << s["bricked"].get<std::uint64_t>() << " | "
+        << s["failed"].get<std::uint64_t>() << " |\n";
+  }
+  if (progress) progress(rows.size(), rows.size(), "");
 }
 
 }  // namespace rsim

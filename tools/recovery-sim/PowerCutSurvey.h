@@ -17,7 +17,8 @@
 namespace rsim {
 
 struct CutSurveySettings {
-  std::size_t spread = 64;  // cuts spread evenly over the recovery's time, beside those at each block
+  std::size_t spread = 64;   // cuts spread evenly over the recovery's time
+  bool block_points = true;  // ...beside those at the start, middle and end of each block's work
   unsigned shard = 1, shards = 1;
   unsigned workers = 0;  // 0: one per core
 };
@@ -37,5 +38,11 @@ nlohmann::json merge_power_cut_surveys(const std::vector<nlohmann::json>& shards
 void print_power_cut_survey(std::ostream& out, const nlohmann::json& survey);
 // True when every cut outside the brick window recovered on the next run.
 bool power_cut_survey_passed(const nlohmann::json& survey);
+
+// Markdown table, a line per row of the survey tables (every part and variant in every sequencing
+// mode, LPC parts in their default decode): the brick window of the default recovery and a survey of
+// `settings.spread` cuts spread over it, each followed by a recovery.
+void print_power_cut_table(std::ostream& out, const Options& engine, const CutSurveySettings& settings,
+                           const SurveyProgress& progress = {});
 
 }  // namespace rsim

@@ -148,6 +148,10 @@ int main(int argc, char** argv) {
                  "power-cut survey: cuts spread evenly over the recovery's time, beside those at "
                  "the start, middle and end of each 64 KiB block's erase and programming")
       ->capture_default_str();
+  bool cut_table = false;
+  app.add_flag("--power-cut-table", cut_table,
+               "every row of the survey tables: the brick window and a survey of --cuts cuts spread over the "
+               "recovery; a Markdown table");
   app.add_option("--shard", shard, "power-cut survey: run shard K of N (every N-th cut), as K/N");
   app.add_option("--merge", merge, "join the JSON reports of a survey's shards into one survey");
   app.add_flag("--list-parts", list, "list the parts of both tables and exit");
@@ -189,6 +193,20 @@ int main(int argc, char** argv) {
       return checked_stdout(rsim::power_cut_survey_passed(merged) ? rsim::kRecovered : rsim::kRecoveryFailed);
     }
     if (!shard.empty() && !cut_survey) throw std::invalid_argument("--shard goes with --power-cut-survey");
+    if (cut_table) {
+      rsim::CutSurveySettings settings;
+      settings.spread = rsim::parse_count("--cuts", cuts, 100000);
+      settings.block_points = false;
+      rsim::ProgressBar bar(on_terminal(false), "rows");
+      std::ostringstream table;
+      rsim::print_power_cut_table(table, o, settings,
+                                  [&](std::size_t done, std::size_t total, const std::string& what) {
+                                    bar.update(done, total, what);
+                                  });
+      bar.finish();
+      std::cout << table.str();
+      return checked_stdout(rsim::kRecovered);
+    }
     if (matrix || estimates) {
       if (o.report) rsim::check_output_path("--report", *o.report);
       survey(matrix, o);
