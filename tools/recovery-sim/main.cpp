@@ -152,6 +152,9 @@ int main(int argc, char** argv) {
   app.add_flag("--power-cut-table", cut_table,
                "every row of the survey tables: the brick window and a survey of --cuts cuts spread over the "
                "recovery; a Markdown table");
+  bool spread_only = false;
+  app.add_flag("--spread-only", spread_only,
+               "power-cut survey: only the --cuts spread over the recovery's time, none at each block");
   app.add_option("--shard", shard, "power-cut survey: run shard K of N (every N-th cut), as K/N");
   app.add_option("--merge", merge, "join the JSON reports of a survey's shards into one survey");
   app.add_flag("--list-parts", list, "list the parts of both tables and exit");
@@ -247,6 +250,7 @@ int main(int argc, char** argv) {
         throw std::invalid_argument("--power-cut-survey recovers after every cut by itself");
       rsim::CutSurveySettings settings;
       settings.spread = rsim::parse_count("--cuts", cuts, 100000);
+      settings.block_points = !spread_only;
       if (!shard.empty()) std::tie(settings.shard, settings.shards) = rsim::parse_shard(shard);
       if (o.report) rsim::check_output_path("--report", *o.report);
       rsim::ProgressBar bar(on_terminal(o.quiet), "cuts");
