@@ -11,6 +11,10 @@ sim::Nanos BrickWindow::total(sim::Nanos run_end) const {
   return t;
 }
 
+double BrickWindow::share_percent(sim::Nanos run_end) const {
+  return run_end == 0 ? 0.0 : static_cast<double>(total(run_end)) * 100.0 / static_cast<double>(run_end);
+}
+
 BootBlockWatch::BootBlockWatch(const FlashRig& rig, std::uint32_t first, std::uint32_t last,
                                const std::vector<std::uint8_t>& before,
                                const std::vector<std::uint8_t>& expected, sim::Nanos run_start)

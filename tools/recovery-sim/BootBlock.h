@@ -22,6 +22,8 @@ struct BrickWindow {
   std::uint32_t first = 0, last = 0;  // boot block, memory addresses (inclusive)
   std::vector<BrickSpan> spans;
   sim::Nanos total(sim::Nanos run_end) const;
+  // The window's share of a run that ended `run_end` after its start, in percent.
+  double share_percent(sim::Nanos run_end) const;
 };
 
 class BootBlockWatch {

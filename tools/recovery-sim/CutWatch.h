@@ -44,7 +44,7 @@ class CutWatch {
   // Chunk counters the module has written in this run.
   std::uint32_t chunks_started() const { return counters_; }
   // After the run ended in a power cut and power was lost.
-  CutFacts facts(const sim::Outcome& outcome, sim::Nanos run_start, std::uint64_t run_first_access) const;
+  CutFacts facts(const sim::Outcome& outcome, sim::Nanos run_start) const;
 
  private:
   void cut_after_this_access();

@@ -195,9 +195,11 @@ Report run_once(Bench& b) {
 }
 
 // The flash now against the flash before the run and the expectation.
-void check_flash(Report& r, const FlashRig& rig, const std::vector<std::uint8_t>& before,
-                 const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& final_flash) {
+void check_flash(Report& r, sim::Machine& machine, const FlashRig& rig,
+                 const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& expected,
+                 const std::vector<std::uint8_t>& final_flash) {
   r.chipset = rig.chipset_registers();
+  r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
   for (std::size_t i = 0; i < before.size(); i++) {
     r.flash.changed += final_flash[i] != before[i] ? 1 : 0;
   }
@@ -334,12 +336,11 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
     // The run ended with power lost: each part busy then leaves what a real one would, and what is
     // reported and written below is what the board now holds.
     machine.power_cycle();
-    r.cut = watch->facts(r.outcome, run_start, 0);
+    r.cut = watch->facts(r.outcome, run_start);
     r.cut->board_cannot_start = boot->torn() != 0;
   }
   result.final_flash = rig->contents();
-  check_flash(r, *rig, before, expected, result.final_flash);
-  r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
+  check_flash(r, machine, *rig, before, expected, result.final_flash);
   if (!boot->window().spans.empty()) r.brick_window = boot->window();
   r.seed = options.seed;
   for (const auto& f : options.faults) {
@@ -369,8 +370,7 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
     watch = std::make_unique<CutWatch>(machine.platform(), std::nullopt);
     auto next = std::make_shared<Report>(run_once(bench));
     result.final_flash = rig->contents();
-    check_flash(*next, *rig, left, expected_now, result.final_flash);
-    next->chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
+    check_flash(*next, machine, *rig, left, expected_now, result.final_flash);
     if (!boot->window().spans.empty()) next->brick_window = boot->window();
     next->cause = failure_cause(*next, options, part);
     r.recovery_after_cut = next;

@@ -73,11 +73,10 @@ nlohmann::json brick_json(const BrickWindow& w, std::uint64_t run_ns) {
   }
   sim::Nanos total = w.total(run_ns);
   return {
-      {"boot_block",    {hex(w.first), hex(w.last)}                                        },
-      {"spans",         spans                                                              },
-      {"total_us",      total / 1000                                                       },
-      {"share_percent",
-       run_ns == 0 ? 0.0 : static_cast<double>(total) * 100.0 / static_cast<double>(run_ns)}
+      {"boot_block",    {hex(w.first), hex(w.last)}},
+      {"spans",         spans                      },
+      {"total_us",      total / 1000               },
+      {"share_percent", w.share_percent(run_ns)    }
   };
 }
 
@@ -276,9 +275,7 @@ std::string Report::summary() const {
   if (brick_window) {
     sim::Nanos total = brick_window->total(simulated_ns);
     char share[32];
-    std::snprintf(
-        share, sizeof share, "%.2f",
-        simulated_ns ? static_cast<double>(total) * 100.0 / static_cast<double>(simulated_ns) : 0.0);
+    std::snprintf(share, sizeof share, "%.2f", brick_window->share_percent(simulated_ns));
     o << "\nbrick       " << seconds_text(total) << " of " << seconds_text(simulated_ns) << " (" << share
       << " %) with the boot block " << hex(brick_window->first) << "-" << hex(brick_window->last)
       << " neither old nor new, in " << brick_window->spans.size()
