@@ -40,8 +40,10 @@ TraceFile::TraceFile(const std::string& path, const Options& o, const TraceDevic
     std::fputs("# index time_ns access\n", file_);
   } else {
     std::fputs(
-        "# index time_ns device access; reads of one register that return the same value, or a\n"
-        "# value that only counts up (a timer), are one line: \"(read N times, to access M)\"\n",
+        "# index time_ns device access\n"
+        "# Reads of one register that return the same value, or a value that only counts up (a\n"
+        "# timer), are one line: \"(read N times, to access M)\". A loop of up to 4 accesses repeated\n"
+        "# exactly is written twice, then \"# repeated: ...\" says how many times more it ran.\n",
         file_);
   }
 }
@@ -61,6 +63,7 @@ void TraceFile::start_at_time(const sim::Platform& clock, sim::Nanos run_start, 
 
 void TraceFile::close() {
   flush();
+  end_repeat();
   if (dropped_ != 0) {
     std::fprintf(file_, "# %llu more accesses not written (--trace-limit %llu)\n", ull(dropped_),
                  ull(limit_));
@@ -114,6 +117,70 @@ void TraceFile::flush() {
   if (!held_) return;
   const Line line = *held_;
   held_.reset();
+  emit(line);
+}
+
+namespace {
+bool same(const sim::Access& a, const sim::Access& b) {
+  return a.space == b.space && a.write == b.write && a.width == b.width && a.address == b.address &&
+         a.value == b.value;
+}
+constexpr std::size_t kLongestLoop = 4;  // accesses
+}  // namespace
+
+void TraceFile::emit(const Line& line) {
+  if (!pattern_.empty()) {
+    if (line.count == 1 && same(line.first, pattern_[partial_.size()].first)) {
+      partial_.push_back(line);
+      if (partial_.size() == pattern_.size()) {
+        repeats_++;
+        repeat_end_ = line.last.index;
+        partial_.clear();
+      }
+      return;
+    }
+    end_repeat();
+  }
+  write(line);
+  if (every_access_ || line.count != 1) {
+    recent_.clear();
+    return;
+  }
+  recent_.push_back(line);
+  if (recent_.size() > 2 * kLongestLoop) recent_.erase(recent_.begin());
+  const std::size_t n = recent_.size();
+  for (std::size_t period = 1; period <= kLongestLoop && 2 * period <= n; period++) {
+    bool twice = true;
+    for (std::size_t i = 0; i < period && twice; i++) {
+      twice = same(recent_[n - 2 * period + i].first, recent_[n - period + i].first);
+    }
+    if (twice) {
+      pattern_.assign(recent_.end() - static_cast<std::ptrdiff_t>(period), recent_.end());
+      recent_.clear();
+      return;
+    }
+  }
+}
+
+void TraceFile::end_repeat() {
+  if (repeats_ != 0) {
+    const std::uint64_t accesses = repeats_ * pattern_.size();
+    if (limit_ != 0 && written_ >= limit_) {
+      dropped_ += accesses;
+    } else {
+      written_++;
+      std::fprintf(file_, "# repeated: the %zu lines above, %llu more time%s, to access %llu\n",
+                   pattern_.size(), ull(repeats_), repeats_ == 1 ? "" : "s", ull(repeat_end_));
+    }
+  }
+  std::vector<Line> rest = std::move(partial_);
+  pattern_.clear();
+  partial_.clear();
+  repeats_ = 0;
+  for (const Line& l : rest) emit(l);
+}
+
+void TraceFile::write(const Line& line) {
   if (limit_ != 0 && written_ >= limit_) {
     dropped_ += line.count;
     return;

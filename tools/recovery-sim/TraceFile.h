@@ -50,7 +50,13 @@ class TraceFile : public sim::TraceSink {
     bool rising = false;
   };
   bool joins(const sim::Access& a) const;
+  // Ends the line being gathered and passes it on.
   void flush();
+  // A loop of a few accesses repeated exactly (a register polled through an index port) is
+  // written twice, then counted: one line says how many times more it ran.
+  void emit(const Line& line);
+  void end_repeat();
+  void write(const Line& line);
 
   std::string path_;
   std::FILE* file_;
@@ -65,6 +71,11 @@ class TraceFile : public sim::TraceSink {
   std::uint64_t last_index_ = 0;
   bool opened_ = false;  // an access of the window was seen
   std::optional<Line> held_;
+  std::vector<Line> recent_;   // the last lines written, each one access
+  std::vector<Line> pattern_;  // the loop being counted (empty: none)
+  std::vector<Line> partial_;  // its next run, as far as it has come
+  std::uint64_t repeats_ = 0;
+  std::uint64_t repeat_end_ = 0;  // the last access of the last counted run
   std::uint64_t written_ = 0;
   std::uint64_t dropped_ = 0;
 };
