@@ -593,8 +593,10 @@ TEST_F(RecoverySim, TheTraceStartsWhereAPowerCutThereWouldCut) {
   for (const std::string& at : {std::string("chunk:16:erase"), sst + "status-write:1", std::string("time:5s"),
                                 std::string("4202801")}) {
     const std::string options = at.substr(0, at.rfind(' ') + 1), point = at.substr(at.rfind(' ') + 1);
-    json cut = report(options + "--fault power-cut@" + point, 1)["power_cut"];
-    run(options + "--quiet --trace-limit 2 --trace " + path("t.txt") + " --trace-from " + point);
+    // Both in one run, which then ends at the cut.
+    json cut = report(options + "--fault power-cut@" + point + " --trace-limit 2 --trace " + path("t.txt") +
+                          " --trace-from " + point,
+                      1)["power_cut"];
     std::vector<TraceLine> lines = read_trace(path("t.txt"));
     ASSERT_FALSE(lines.empty()) << at;
     EXPECT_EQ(lines.front().first, cut["access"].get<std::uint64_t>()) << at;

@@ -24,6 +24,7 @@ void TraceMoment::sample() {
 void TraceMoment::post_code(bool chunk_counter) {
   sample();
   mark_ = platform_.accesses() + 1;  // this write, counted once the port has taken it
+  if (chunk_counter && !first_chunk_) first_chunk_ = mark_;
   mark_in_chunks_ = mark_in_chunks_ || chunk_counter;
 }
 
@@ -42,6 +43,7 @@ std::optional<TraceMoment::Point> TraceMoment::point() {
     return Point{*first_refusal_, "from just before the part first refused"};
   }
   if (first_change_) return Point{*first_change_, "from the first erase or program"};
+  if (first_chunk_) return Point{*first_chunk_, "from the first chunk counter"};
   return std::nullopt;
 }
 

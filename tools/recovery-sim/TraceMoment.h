@@ -1,6 +1,7 @@
 // The moment of a run that a failed run's summary points the reader to, as an access number to
 // start a trace at: the chunk in which the parts first refused something (before the first chunk,
-// the first refusal at all: a part not detected), or else the first erase or program.
+// the first refusal at all: a part not detected), or else the first erase or program, or else the
+// first chunk counter.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +39,7 @@ class TraceMoment {
   std::uint64_t mark_;           // the access that opened the span being watched
   bool mark_in_chunks_ = false;  // ...and whether it was a chunk counter
   std::uint64_t refused_at_mark_;
-  std::optional<std::uint64_t> first_refusal_, first_refusal_in_chunks_, first_change_;
+  std::optional<std::uint64_t> first_refusal_, first_refusal_in_chunks_, first_change_, first_chunk_;
 };
 
 }  // namespace rsim
