@@ -63,7 +63,7 @@ void TraceFile::start_at_time(const sim::Platform& clock, sim::Nanos run_start, 
 
 void TraceFile::close() {
   flush();
-  end_repeat();
+  while (!pattern_.empty()) end_repeat();  // each pass leaves fewer lines held back
   if (dropped_ != 0) {
     std::fprintf(file_, "# %llu more accesses not written (--trace-limit %llu)\n", ull(dropped_),
                  ull(limit_));
@@ -139,7 +139,11 @@ void TraceFile::emit(const Line& line) {
       }
       return;
     }
+    // The loop is over: its unfinished run, then this line, are taken afresh (they may start
+    // another loop).
     end_repeat();
+    emit(line);
+    return;
   }
   write(line);
   if (every_access_ || line.count != 1) {
