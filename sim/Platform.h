@@ -144,6 +144,10 @@ class Platform {
   std::uint64_t unclaimed_accesses() const { return unclaimed_; }
 
   // --- trace -----------------------------------------------------------------------------------
+  // The device that decodes a port or an address now (null: nothing does), for naming the device
+  // of a traced access.
+  const IoHandler* io_device(std::uint16_t port) const { return io_[port].handler; }
+  const MemHandler* mem_device(std::uint32_t address) const { return search_span(address).handler; }
   void set_trace(TraceSink* sink) {
     trace_ = sink;
     arm_limits();

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -257,6 +258,10 @@ TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
       {"--fault power-cut@chunk:370:erase",          "which the recovery leaves alone"                   },
       {"--fault power-cut@time:soon",                "positive number of seconds"                        },
       {"--merge " + path("missing.json"),            "cannot read --merge"                               },
+      {"--trace-from 5",                             "--trace-from goes with --trace FILE"               },
+      {"--trace t.txt --trace-from 0",               "--trace-from 0: name an access number N"           },
+      {"--trace t.txt --trace-from chunk:600:erase", "--trace-from chunk:600:erase: K must be"           },
+      {"--trace t.txt --trace-devices spi,disk",     "no device is called 'disk' (devices: cmos"         },
   };
   for (const auto& c : cases) {
     Result r = run("--flash-out " + path("out.bin") + " " + c.args);
@@ -538,7 +543,7 @@ TEST_F(RecoverySim, EveryFailingRowNamesItsCauseAndRemedy) {
 }
 
 TEST_F(RecoverySim, TraceWritesOneAccessPerLine) {
-  Result r = run("--quiet --boot 01 --trace " + path("trace.txt"));
+  Result r = run("--quiet --boot 01 --trace-every-access --trace " + path("trace.txt"));
   EXPECT_EQ(r.exit_code, 1);
   std::ifstream in(path("trace.txt"));
   std::string header, first;
@@ -546,6 +551,112 @@ TEST_F(RecoverySim, TraceWritesOneAccessPerLine) {
   std::getline(in, first);
   EXPECT_EQ(header, "# index time_ns access");
   EXPECT_NE(first.find("io "), std::string::npos) << first;
+}
+
+// A trace as a reader takes it in: each line's first access (0 for a "# repeated" line), its
+// device and how many accesses it stands for; other comments are left out.
+struct TraceLine {
+  std::uint64_t first = 0, accesses = 1;
+  std::string device;
+};
+std::vector<TraceLine> read_trace(const std::string& file) {
+  std::vector<TraceLine> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) {
+    TraceLine t;
+    std::size_t period = 0;
+    unsigned long long more = 0;
+    if (std::sscanf(line.c_str(), "# repeated: the %zu lines above, %llu more", &period, &more) == 2) {
+      lines.push_back(TraceLine{0, period * more, ""});
+      continue;
+    }
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream words(line);
+    std::string time;
+    words >> t.first >> time >> t.device;
+    if (std::size_t read = line.find("(read "); read != std::string::npos)
+      t.accesses = std::stoull(line.substr(read + 6));
+    lines.push_back(t);
+  }
+  return lines;
+}
+
+std::uint64_t accesses_in(const std::vector<TraceLine>& lines) {
+  std::uint64_t n = 0;
+  for (const auto& l : lines) n += l.accesses;
+  return n;
+}
+
+// A trace from a point starts with the access that a power cut at that point would cut after.
+TEST_F(RecoverySim, TheTraceStartsWhereAPowerCutThereWouldCut) {
+  const std::string sst = "--part 'SST 25VF016B' --descriptor none ";
+  for (const std::string& at : {std::string("chunk:16:erase"), sst + "status-write:1", std::string("time:5s"),
+                                std::string("4202801")}) {
+    const std::string options = at.substr(0, at.rfind(' ') + 1), point = at.substr(at.rfind(' ') + 1);
+    // Both in one run, which then ends at the cut.
+    json cut = report(options + "--fault power-cut@" + point + " --trace-limit 2 --trace " + path("t.txt") +
+                          " --trace-from " + point,
+                      1)["power_cut"];
+    std::vector<TraceLine> lines = read_trace(path("t.txt"));
+    ASSERT_FALSE(lines.empty()) << at;
+    EXPECT_EQ(lines.front().first, cut["access"].get<std::uint64_t>()) << at;
+  }
+  // A point the run never reaches: the summary and the file say so.
+  Result r = run("--fault power-cut@4210000 --trace " + path("t.txt") + " --trace-from chunk:16:erase");
+  EXPECT_NE(
+      r.out.find("note        --trace-from chunk:16:erase was never reached: the run ended after 4210000"),
+      std::string::npos)
+      << r.out;
+  EXPECT_TRUE(read_trace(path("t.txt")).empty());
+  std::string text(bytes(path("t.txt")).data(), bytes(path("t.txt")).size());
+  EXPECT_NE(text.find("# the run never reached --trace-from chunk:16:erase: it ended after access 4210000"),
+            std::string::npos);
+}
+
+// Folded lines stand for every access of the window, and a device filter and its complement
+// share them out; the one-line-per-access form writes each of them.
+TEST_F(RecoverySim, TheTraceFoldsRepeatedReadsAndKeepsTheChosenDevices) {
+  const std::string window =
+      "--quiet --fault power-cut@4210000 --trace-from 2999000 --trace-limit 0 --trace ";
+  const std::uint64_t accesses = 4210000 - 2999000 + 1;
+  run(window + path("all.txt"));
+  std::vector<TraceLine> all = read_trace(path("all.txt"));
+  EXPECT_EQ(accesses_in(all), accesses);
+  EXPECT_LT(all.size(), accesses / 100);  // the EC's register poll and the timer's stalls, folded
+  run(window + path("every.txt") + " --trace-every-access");
+  EXPECT_EQ(read_trace(path("every.txt")).size(), accesses);
+  std::uint64_t shared = 0;
+  for (const std::string devices : {"spi,flash", "cmos,post,ec,acpi-pm,pci,chipset,unclaimed,other"}) {
+    run(window + path("some.txt") + " --trace-devices " + devices);
+    std::vector<TraceLine> some = read_trace(path("some.txt"));
+    EXPECT_FALSE(some.empty()) << devices;
+    for (const auto& l : some) {
+      if (l.first != 0) {
+        EXPECT_NE(("," + devices + ",").find("," + l.device + ","), std::string::npos) << l.device;
+      }
+    }
+    shared += accesses_in(some);
+  }
+  EXPECT_EQ(shared, accesses);
+}
+
+// The command a failed run's summary names writes a trace that starts where it says.
+TEST_F(RecoverySim, AFailedRunNamesTheTraceOfWhereItWentWrong) {
+  Result r = run("--part 'Atmel 25DF041'");
+  EXPECT_EQ(r.exit_code, 1);
+  const std::string lead = "\ntrace       from the chunk in which the part first refused: recovery-sim ";
+  const std::size_t at = r.out.find(lead);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  std::string command = r.out.substr(at + lead.size(), r.out.find('\n', at + 1) - at - lead.size());
+  const std::size_t trace = command.find("--trace trace.txt");
+  ASSERT_NE(trace, std::string::npos) << command;
+  command.replace(trace, 17, "--trace " + path("t.txt"));
+  const std::uint64_t from = std::stoull(command.substr(command.find("--trace-from ") + 13));
+  EXPECT_EQ(run(command + " --quiet --trace-limit 3").exit_code, 1);
+  std::vector<TraceLine> lines = read_trace(path("t.txt"));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().first, from);
+  EXPECT_EQ(lines.front().device, "post");  // the chunk counter
 }
 
 }  // namespace

@@ -10,10 +10,17 @@ constexpr std::uint32_t kSkippedChunks = (kSkipEnd - kSkipBase) / kChunk;
 constexpr std::uint32_t kFirstSkipped = (kSkipBase - kWindowBase) / kChunk;
 }  // namespace
 
-CutWatch::CutWatch(sim::Platform& platform, const std::optional<Fault>& cut)
-    : platform_(platform), cut_(cut) {
-  armed_ = cut && (cut->cut_at == CutAt::ChunkErase || cut->cut_at == CutAt::ChunkProgram ||
-                   cut->cut_at == CutAt::StatusWrite);
+CutWatch::CutWatch(sim::Platform& platform, const std::optional<Fault>& cut) : platform_(platform) {
+  // The part starts an operation while it handles the access that asks for it: losing power right
+  // after that access cuts the operation while the part is still busy with it.
+  if (cut) watch(*cut, [this](std::uint64_t access) { platform_.cut_power_after(access); });
+}
+
+void CutWatch::watch(const Fault& point, std::function<void(std::uint64_t access)> reached) {
+  if (point.cut_at == CutAt::ChunkErase || point.cut_at == CutAt::ChunkProgram ||
+      point.cut_at == CutAt::StatusWrite) {
+    watched_.push_back(Watched{point, std::move(reached)});
+  }
 }
 
 void CutWatch::post_code(std::uint8_t code) {
@@ -43,25 +50,28 @@ void CutWatch::changed(const FlashChange& c) {
   }
   if (c.kind == FlashChange::Kind::StatusWrite) {
     status_writes_++;
-    if (armed_ && cut_->cut_at == CutAt::StatusWrite && status_writes_ == cut_->n) cut_after_this_access();
+    for (Watched& w : watched_) {
+      if (w.armed && w.point.cut_at == CutAt::StatusWrite && status_writes_ == w.point.n) fire(w);
+    }
     return;
   }
   if (last_kind_.size() <= c.chip) last_kind_.resize(c.chip + 1, FlashChange::Kind::Erase);
   last_kind_[c.chip] = c.kind;
   if (counting_) phase_ = c.kind == FlashChange::Kind::Erase ? "erase" : "program";
   if (c.kind == FlashChange::Kind::Program) programmed_in_chunk_ += c.length;
-  if (!armed_ || cut_->cut_at == CutAt::StatusWrite || chunk() != cut_->chunk) return;
-  bool erase = cut_->cut_at == CutAt::ChunkErase && c.kind == FlashChange::Kind::Erase;
-  bool middle = cut_->cut_at == CutAt::ChunkProgram && c.kind == FlashChange::Kind::Program &&
-                programmed_in_chunk_ >= kChunk / 2;
-  if (erase || middle) cut_after_this_access();
+  for (Watched& w : watched_) {
+    if (!w.armed || w.point.cut_at == CutAt::StatusWrite || chunk() != w.point.chunk) continue;
+    bool erase = w.point.cut_at == CutAt::ChunkErase && c.kind == FlashChange::Kind::Erase;
+    bool middle = w.point.cut_at == CutAt::ChunkProgram && c.kind == FlashChange::Kind::Program &&
+                  programmed_in_chunk_ >= kChunk / 2;
+    if (erase || middle) fire(w);
+  }
 }
 
-// The part starts an operation while it handles the access that asks for it: losing power right
-// after that access cuts the operation while the part is still busy with it.
-void CutWatch::cut_after_this_access() {
-  armed_ = false;
-  platform_.cut_power_after(platform_.accesses() + 1);
+// The access being handled is counted when the part has handled it.
+void CutWatch::fire(Watched& w) {
+  w.armed = false;
+  w.reached(platform_.accesses() + 1);
 }
 
 CutFacts CutWatch::facts(const sim::Outcome& outcome, sim::Nanos run_start) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ class CutWatch {
  public:
   // `cut` is the run's power-cut fault, if any: a cut named by chunk is armed from here.
   CutWatch(sim::Platform& platform, const std::optional<Fault>& cut);
+  // Also calls `reached` with the number of the access that reaches `point` (a point named by
+  // chunk or status write), while the part handles that access: the access a cut there cuts after.
+  void watch(const Fault& point, std::function<void(std::uint64_t access)> reached);
   // Every value the module writes to port 0x80.
   void post_code(std::uint8_t code);
   void changed(const FlashChange& c);
@@ -47,11 +51,15 @@ class CutWatch {
   CutFacts facts(const sim::Outcome& outcome, sim::Nanos run_start) const;
 
  private:
-  void cut_after_this_access();
+  struct Watched {
+    Fault point;
+    std::function<void(std::uint64_t access)> reached;
+    bool armed = true;
+  };
+  void fire(Watched& w);
 
   sim::Platform& platform_;
-  std::optional<Fault> cut_;
-  bool armed_ = false;
+  std::vector<Watched> watched_;
   std::uint32_t counters_ = 0;  // chunk counters written so far
   bool counting_ = false;
   std::string phase_ = "before the first chunk";

@@ -136,7 +136,7 @@ std::string failure_cause(const Report& r, const Options& o, const PartEntry& pa
   std::vector<std::string> causes = write_causes(r, o, part);
   if (causes.empty()) {
     return r.outcome.kind == sim::OutcomeKind::FinalSpin
-               ? "the module finished, but the flash refused nothing it could report: see the trace"
+               ? "the module finished, but the flash refused nothing it could report: see the trace below"
                : "the module stopped with " + efi_status_text(r.outcome.status) +
                      "; the parts refused nothing";
   }
@@ -145,7 +145,9 @@ std::string failure_cause(const Report& r, const Options& o, const PartEntry& pa
   return line;
 }
 
-std::string harmless_refusals(const std::map<std::string, std::uint64_t>& refused) {
+namespace {
+// Refusals that a successful run can count without harm, and what they are.
+const std::map<std::string, std::string>& harmless_causes() {
   static const std::map<std::string, std::string> kWhat = {
       {"unknown-opcode",
        "opcodes the part does not implement (other rows' identification or protection commands)"            },
@@ -153,11 +155,26 @@ std::string harmless_refusals(const std::map<std::string, std::uint64_t>& refuse
       {"unknown-command", "command bytes the part does not implement"                                       },
       {"undecoded",       "cycles at addresses the part does not decode"                                    },
   };
+  return kWhat;
+}
+}  // namespace
+
+bool points_to_trace(const Report& r) {
+  if (r.cut || r.capsule_refused) return false;  // the cut, or the capsule's size, is the whole story
+  if (!r.success()) return true;
+  for (const auto& [cause, n] : r.refused) {
+    if (n != 0 && harmless_causes().count(cause) == 0) return true;
+  }
+  return false;
+}
+
+std::string harmless_refusals(const std::map<std::string, std::uint64_t>& refused) {
+  const std::map<std::string, std::string>& kWhat = harmless_causes();
   std::string s;
   for (const auto& [cause, n] : refused) {
     if (n == 0) continue;
     auto it = kWhat.find(cause);
-    s += (s.empty() ? "" : "; ") + cause + ": " + (it != kWhat.end() ? it->second : "see the trace");
+    s += (s.empty() ? "" : "; ") + cause + ": " + (it != kWhat.end() ? it->second : "see the trace below");
   }
   return "harmless here, the flash verified: " + s;
 }

@@ -20,4 +20,8 @@ std::string failure_cause(const Report& r, const Options& o, const PartEntry& pa
 // did not matter (the flash verified).
 std::string harmless_refusals(const std::map<std::string, std::uint64_t>& refused);
 
+// Whether the summary shows the trace of a moment of the run: a failure (other than a power cut or
+// a refused capsule), or a successful run's refusal of a kind harmless_refusals cannot explain.
+bool points_to_trace(const Report& r);
+
 }  // namespace rsim

@@ -27,10 +27,9 @@ constexpr Named kFaults[] = {
     {"allocate-pool-fails",  FaultKind::AllocatePoolFails,  false},
 };
 // "chunk:K:erase", "chunk:K:program" or "time:12.5s"; false for anything else (an access number).
-bool parse_named_cut(const std::string& at, Fault& fault) {
-  auto bad = [&](const std::string& why) {
-    return std::invalid_argument("fault 'power-cut@" + at + "': " + why);
-  };
+// A refusal starts with `lead`, which names what the user wrote.
+bool parse_named_cut(const std::string& at, Fault& fault, const std::string& lead) {
+  auto bad = [&](const std::string& why) { return std::invalid_argument(lead + ": " + why); };
   if (at.rfind("chunk:", 0) == 0) {
     std::string rest = at.substr(6);
     std::size_t colon = rest.find(':');
@@ -106,7 +105,8 @@ Fault parse_fault(const std::string& text) {
                                             : "fault '" + name + "' takes no count");
     }
     Fault fault{f.kind, 0};
-    if (f.kind == FaultKind::PowerCut && parse_named_cut(text.substr(text.find('@') + 1), fault)) {
+    if (f.kind == FaultKind::PowerCut &&
+        parse_named_cut(text.substr(text.find('@') + 1), fault, "fault '" + text + "'")) {
       return fault;
     }
     if (has_n) {
@@ -130,6 +130,22 @@ Fault parse_fault(const std::string& text) {
     list += (list.empty() ? "" : ", ") + n;
   }
   throw std::invalid_argument("unknown fault '" + text + "' (known: " + list + ")");
+}
+
+Fault parse_cut_point(const std::string& at, const std::string& lead) {
+  Fault point{FaultKind::PowerCut, 0};
+  if (parse_named_cut(at, point, lead)) return point;
+  try {
+    point.n = parse_count("N", at);
+  } catch (const std::invalid_argument&) {
+    point.n = 0;
+  }
+  if (point.n == 0) {
+    throw std::invalid_argument(lead +
+                                ": name an access number N (1 or more), chunk:K:erase, chunk:K:program, "
+                                "status-write:N or time:12.5s");
+  }
+  return point;
 }
 
 std::vector<Fault> parse_faults(const std::vector<std::string>& texts) {

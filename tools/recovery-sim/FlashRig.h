@@ -12,6 +12,7 @@
 #include "sim/Machine.h"
 #include "tools/recovery-sim/Options.h"
 #include "tools/recovery-sim/PartCatalog.h"
+#include "tools/recovery-sim/TraceDevices.h"
 
 namespace rsim {
 
@@ -57,6 +58,8 @@ class FlashRig {
   virtual std::map<std::string, std::uint64_t> refusals() const = 0;
   virtual std::map<std::string, std::uint64_t> work() const = 0;
   virtual std::map<std::string, std::string> chipset_registers() const = 0;
+  // Adds the rig's own devices to the names a trace prints ("spi", "flash").
+  virtual void name_devices(TraceDevices& devices) const = 0;
 };
 
 // Builds the SPI or LPC rig for `part` on `machine`. Throws std::invalid_argument for settings the

@@ -63,6 +63,8 @@ class LpcRig : public FlashRig {
     return buf;
   }
 
+  void name_devices(TraceDevices& devices) const override { devices.add("flash", nullptr, part_); }
+
   std::map<std::string, std::uint64_t> refusals() const override {
     std::map<std::string, std::uint64_t> r;
     for (std::size_t i = 0; i < sim::kLpcRefusalCauses; i++) {

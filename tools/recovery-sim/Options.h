@@ -51,6 +51,9 @@ std::string fault_name(const Fault& f);
 // "chunk:16:erase", "time:12.5s" or the access number: what follows "power-cut@".
 std::string cut_point_name(const Fault& f);
 const std::vector<std::string>& fault_names();
+// A point named as a power cut is ("1234", "chunk:16:erase", "status-write:2", "time:12.5s"), as
+// a power cut there; a refusal is one line that starts with `lead` ("--trace-from X").
+Fault parse_cut_point(const std::string& at, const std::string& lead);
 
 // A change of a flash array as a survey sees it: the access that made it, the chunk being worked
 // on (window index; none before the first) and whether it was an erase.
@@ -76,6 +79,9 @@ struct Options {
   std::optional<std::string> trace;
   // About 50 bytes a line: the default keeps a trace file near 50 MB.
   std::uint64_t trace_limit = 1'000'000;
+  std::optional<Fault> trace_from;         // the trace starts at this point (a power cut's point)
+  std::vector<std::string> trace_devices;  // only these devices (TraceDevices.h); empty: all
+  bool trace_every_access = false;         // one line per access, no device column, no folding
   std::optional<std::string> beeps_wav;
   std::string initial_protection = "power-on";  // or "cleared"
   std::string variant;             // a named variant of the part (--list-parts); empty: the row's part

@@ -21,7 +21,9 @@
 #include "tools/recovery-sim/Files.h"
 #include "tools/recovery-sim/FlashRig.h"
 #include "tools/recovery-sim/PartCatalog.h"
+#include "tools/recovery-sim/TraceCommand.h"
 #include "tools/recovery-sim/TraceFile.h"
+#include "tools/recovery-sim/TraceMoment.h"
 
 namespace rsim {
 
@@ -282,9 +284,11 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
   auto boot = std::make_unique<BootBlockWatch>(*rig, options.boot_block_first, options.boot_block_last,
                                                before, expected, machine.platform().now());
   const sim::Nanos run_start = machine.platform().now();
+  TraceMoment moment(machine.platform(), *rig);
   rig->on_change([&](const FlashChange& c) {
     watch->changed(c);
     boot->changed(c);
+    moment.changed(c);
     if (options.on_flash_change &&
         (c.kind == FlashChange::Kind::Erase || c.kind == FlashChange::Kind::Program)) {
       options.on_flash_change(FlashChangeSeen{machine.platform().accesses() + 1, c.time - run_start,
@@ -304,18 +308,26 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
   }
   machine.post().on_write = [&](std::uint8_t code) {
     watch->post_code(code);
+    moment.post_code(watch->chunks_started() != 0);
     if (auto chunk = watch->chunk(); progress && chunk)
       progress(watch->chunks_started(), kWindowBase + *chunk * kChunk);
   };
   if (cut && cut->cut_at == CutAt::Access) machine.platform().limits().power_cut_after = cut->n;
   if (cut && cut->cut_at == CutAt::Time) machine.platform().limits().power_cut_at = cut->n;
 
+  TraceDevices devices(machine);
+  rig->name_devices(devices);
   std::unique_ptr<TraceFile> trace;
   if (options.trace) {
     try {
-      trace = std::make_unique<TraceFile>(*options.trace, options.trace_limit);
+      trace = std::make_unique<TraceFile>(*options.trace, options, devices);
     } catch (const std::runtime_error& e) {
       throw std::invalid_argument(e.what());
+    }
+    if (options.trace_from && options.trace_from->cut_at == CutAt::Time) {
+      trace->start_at_time(machine.platform(), run_start, options.trace_from->n);
+    } else if (options.trace_from) {
+      watch->watch(*options.trace_from, [t = trace.get()](std::uint64_t access) { t->start_at(access); });
     }
   }
   TeeTrace tee{trace.get(), options.observer};
@@ -330,6 +342,11 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
   machine.platform().set_trace(nullptr);
   if (trace) {
     trace->close();
+    if (!trace->reached()) {
+      r.notes.push_back("--trace-from " + cut_point_name(*options.trace_from) +
+                        " was never reached: the run ended after " + std::to_string(r.accesses) +
+                        " accesses, and the trace holds none");
+    }
   }
   machine.platform().before_power_cut = nullptr;
   if (r.outcome.kind == sim::OutcomeKind::PowerCut) {
@@ -352,6 +369,10 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
         capsule, descriptor_overwrite(part.bus == Bus::Spi, std::move(board_head), expected, capsule));
   }
   r.cause = failure_cause(r, options, part);
+  if (points_to_trace(r)) {
+    if (auto at = moment.point())
+      r.trace = at->what + ": " + trace_command(options, std::to_string(at->access));
+  }
   if (options.flash_in && options.descriptor_given && part.bus == Bus::Spi) {
     r.notes.push_back(std::string("--descriptor ") + (options.descriptor ? "valid" : "none") +
                       " replaced the first 4 KiB of --flash-in");

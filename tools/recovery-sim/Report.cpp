@@ -251,6 +251,7 @@ std::string Report::summary() const {
     o << "\nfault       " << f;
   }
   if (!hint.empty()) o << "\nhint        " << hint;
+  if (!trace.empty()) o << "\ntrace       " << trace;
   if (cut) {
     o << "\npower cut   after access " << cut->access << ", " << seconds_text(cut->time) << " into the run, "
       << (cut->chunk

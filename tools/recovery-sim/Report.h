@@ -60,6 +60,7 @@ struct Report {
   std::optional<std::string> works_with;       // options with which this part completes instead
   std::string cause;                           // why a failed run failed, in hardware terms
   std::string hint;                            // the setting that works and what it means, or that none does
+  std::string trace;                           // the command whose trace shows where a failure starts
   std::uint64_t seed = 0;                      // of the bits a power cut leaves old or new
   std::optional<CutFacts> cut;                 // the run ended in a power cut: where, and what it left
   std::optional<BrickWindow> brick_window;     // the run rewrote the boot block

@@ -114,6 +114,11 @@ class SpiRig : public FlashRig {
     return buf;
   }
 
+  void name_devices(TraceDevices& devices) const override {
+    devices.add("spi", nullptr, &system_->controller());
+    devices.add("flash", nullptr, &system_->window());
+  }
+
   std::map<std::string, std::uint64_t> refusals() const override {
     std::map<std::string, std::uint64_t> r;
     for (std::size_t i = 0; i < static_cast<std::size_t>(sim::SpiRefusal::kCount); i++) {

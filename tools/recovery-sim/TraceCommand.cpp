@@ -44,6 +44,11 @@ std::string trace_command(const Options& o, const std::string& from) {
   if (o.image_base) add("--image-base", hex(*o.image_base));
   add("--trace", "trace.txt");
   add("--trace-from", from);
+  // The run's own focus, when it had one.
+  std::string devices;
+  for (const auto& d : o.trace_devices) devices += (devices.empty() ? "" : ",") + d;
+  if (!devices.empty()) add("--trace-devices", devices);
+  if (o.trace_every_access) cmd += " --trace-every-access";
   return cmd;
 }
 

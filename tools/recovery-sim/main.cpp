@@ -22,6 +22,7 @@
 #include "tools/recovery-sim/ProgressBar.h"
 #include "tools/recovery-sim/Rehearsal.h"
 #include "tools/recovery-sim/Survey.h"
+#include "tools/recovery-sim/TraceDevices.h"
 #include "tools/recovery-sim/WorksWith.h"
 
 namespace {
@@ -110,9 +111,22 @@ int main(int argc, char** argv) {
   app.add_option("--flash-in", o.flash_in, "initial flash contents (SPI: all components in linear order)");
   app.add_option("--flash-out", o.flash_out, "write the final flash contents here");
   app.add_option("--report", o.report, "write a JSON report here (with --compatibility: the matrix)");
-  app.add_option("--trace", o.trace, "write every hardware access here, one per line (about 50 bytes each)");
+  app.add_option("--trace", o.trace,
+                 "write the hardware accesses here, a line each (a run of repeated reads on one line)");
   app.add_option("--trace-limit", trace_limit, "at most this many trace lines (0: no limit)")
       ->capture_default_str();
+  std::string trace_from, trace_devices;
+  app.add_option("--trace-from", trace_from,
+                 "start the trace at a point named as power cuts are: N, chunk:K:erase, chunk:K:program, "
+                 "status-write:N or time:12.5s");
+  app.add_option(
+      "--trace-devices", trace_devices, "trace only these devices, a comma list of " + [] {
+        std::string s;
+        for (const auto& n : rsim::TraceDevices::names()) s += (s.empty() ? "" : ",") + n;
+        return s;
+      }());
+  app.add_flag("--trace-every-access", o.trace_every_access,
+               "one trace line per access, \"index time_ns access\", without device names or folding");
   app.add_option("--beeps-wav", o.beeps_wav, "write the beeps as a WAV file");
   app.add_option("--initial-protection", o.initial_protection, "power-on or cleared")->capture_default_str();
   std::string quirk;
@@ -230,6 +244,13 @@ int main(int argc, char** argv) {
       o.flmstr1 = static_cast<std::uint32_t>(rsim::parse_hex("--flmstr1", flmstr1, 0xFFFFFFFF));
     if (!bfpr.empty()) o.bfpr = static_cast<std::uint32_t>(rsim::parse_hex("--bfpr", bfpr, 0xFFFFFFFF));
     o.trace_limit = rsim::parse_count("--trace-limit", trace_limit);
+    for (const char* option : {"--trace-from", "--trace-devices", "--trace-every-access"}) {
+      if (app.count(option) != 0 && !o.trace)
+        throw std::invalid_argument(std::string(option) + " goes with --trace FILE");
+    }
+    if (app.count("--trace-from") != 0)
+      o.trace_from = rsim::parse_cut_point(trace_from, "--trace-from " + trace_from);
+    if (app.count("--trace-devices") != 0) o.trace_devices = rsim::parse_trace_devices(trace_devices);
     o.faults = rsim::parse_faults(faults);
     for (const auto& [option, path] : {
              std::pair{"--flash-out", o.flash_out},
