@@ -158,7 +158,11 @@ void watch_spi(sim::SpiFlashSystem& flash, Referee& referee) {
 
 }  // namespace
 
-HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs) {
+sim::Outcome run_host_build(sim::Machine& machine, sim::PeiCore& pei) {
+  return machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
+}
+
+HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs, const ModuleRunner& runner) {
   Cursor c{input};
   const std::uint8_t flash_byte = c.byte();
   const std::uint8_t options = c.byte();
@@ -275,7 +279,7 @@ HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_run
   });
 
   sim::HostilePei pei(pc, capsule);
-  result.outcome = machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
+  result.outcome = runner(machine, pei);
   if (result.outcome.kind == sim::OutcomeKind::Returned && machine.lpc().bios_write_enabled() &&
       !machine.ec().in_flash_mode()) {
     referee.violation("RecoveryEntry returned " + result.outcome.to_string() +

@@ -3,11 +3,11 @@
 #include "sim/ia32/PeiBridge.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "pi/DeviceRecoveryPpi.h"
 #include "pi/SpeakerPpi.h"
-#include "sim/pei/RecoveryPpiModel.h"
 
 namespace sim::ia32 {
 
@@ -35,7 +35,7 @@ std::uintptr_t host_slot(const EFI_PEI_SERVICES* table, unsigned n) {
 
 }  // namespace
 
-PeiBridge::PeiBridge(uc_engine* uc, GuestMemory& memory, PeiEnvironment& env)
+PeiBridge::PeiBridge(uc_engine* uc, GuestMemory& memory, PeiCore& env)
     : uc_(uc), memory_(memory), env_(env) {
   heap_size_ = static_cast<std::uint32_t>(GuestMemory::kPage);
   heap_ = memory_.allocate(heap_size_);
@@ -78,7 +78,10 @@ std::uint32_t PeiBridge::add_thunk(Thunk t) {
   return thunks_ + static_cast<std::uint32_t>(thunk_list_.size() - 1);
 }
 
-void PeiBridge::misuse(const std::string& what) const { PeiEnvironment::fail_loudly(&env_, what); }
+void PeiBridge::misuse(const std::string& what) const {
+  env_.misuse(what);
+  std::abort();  // a core's misuse ends the run; the compiler cannot see that through the call
+}
 
 void PeiBridge::read(std::uint32_t address, void* bytes, std::size_t n, const char* what) const {
   if (!memory_.contains(address, n) || uc_mem_read(uc_, address, bytes, n) != UC_ERR_OK) {
@@ -194,9 +197,7 @@ void PeiBridge::serve(std::uint32_t address) {
       std::uint32_t instance = arg(2), buffer = arg(3);
       // The model writes the capsule straight into the buffer: it must be emulated RAM, which is
       // the same host memory at the same address.
-      RecoveryPpiModel* model = env_.find_recovery_ppi(self);
-      std::uint64_t bytes =
-          model != nullptr && instance < model->capsule_count() ? model->load_size(instance) : 1;
+      const std::uint64_t bytes = env_.load_size(self, instance, reinterpret_cast<void*>(std::uintptr_t{buffer}));
       if (buffer != 0 && !memory_.contains(buffer, bytes)) {
         misuse("LoadRecoveryCapsule buffer " + hex(buffer) + " is not RAM for " + std::to_string(bytes) +
                " bytes");
@@ -243,10 +244,14 @@ EFI_STATUS PeiBridge::locate_ppi() {
           ->LocatePpi(services, guid_at == 0 ? nullptr : &guid, instance,
                       descriptor_at == 0 ? nullptr : &descriptor, ppi_at == 0 ? nullptr : &ppi);
   if (status == EFI_SUCCESS && ppi_at != 0) {
-    const Mirror& m = mirror(guid, ppi);
-    write(ppi_at, &m.ppi, 4, "the PPI pointer");
+    // A core may report success and still hand back no PPI (or no descriptor): the module sees
+    // the null it was given.
+    const Mirror* m = ppi != nullptr ? &mirror(guid, ppi) : nullptr;
+    const std::uint32_t at = m != nullptr ? m->ppi : 0;
+    write(ppi_at, &at, 4, "the PPI pointer");
     if (descriptor_at != 0) {
-      write(descriptor_at, &m.descriptor, 4, "the PPI descriptor pointer");
+      const std::uint32_t d = m != nullptr && descriptor != nullptr ? m->descriptor : 0;
+      write(descriptor_at, &d, 4, "the PPI descriptor pointer");
     }
   }
   return status;

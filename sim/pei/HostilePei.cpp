@@ -81,7 +81,21 @@ HostilePei::~HostilePei() {
   if (live == this) live = nullptr;
 }
 
-void HostilePei::misuse(std::string what) { PeiEnvironment::fail_loudly(&core_, what); }
+void HostilePei::misuse(const std::string& what) { PeiEnvironment::fail_loudly(&core_, what); }
+
+std::vector<PeiAllocation> HostilePei::handed_out() const {
+  std::vector<PeiAllocation> out;
+  for (const Block& b : blocks_) {
+    out.push_back(PeiAllocation{false, 0, b.size, reinterpret_cast<std::uintptr_t>(b.data)});
+  }
+  return out;
+}
+
+std::uint64_t HostilePei::load_size(const void* ppi, std::uint64_t instance, const void* buffer) {
+  (void)instance;
+  const HostileProvider* p = find_provider(ppi);
+  return p != nullptr ? delivery(*p, buffer) : 1;
+}
 
 HostilePei& HostilePei::of(const void* services, const char* what) {
   if (live == nullptr || services != static_cast<const void*>(live->services())) {
@@ -92,11 +106,23 @@ HostilePei& HostilePei::of(const void* services, const char* what) {
   return *live;
 }
 
-const HostileProvider& HostilePei::provider(const void* self, const char* what) {
+const HostileProvider* HostilePei::find_provider(const void* self) const {
   for (const auto& face : providers_) {
-    if (static_cast<const void*>(&face->ppi) == self) return face->answers;
+    if (static_cast<const void*>(&face->ppi) == self) return &face->answers;
   }
+  return nullptr;
+}
+
+const HostileProvider& HostilePei::provider(const void* self, const char* what) {
+  if (const HostileProvider* p = find_provider(self)) return *p;
   misuse(std::string(what) + " called with a This that is not a recovery PPI");
+}
+
+std::size_t HostilePei::delivery(const HostileProvider& p, const void* buffer) const {
+  // A provider writes what it delivers, but no more than the block it was handed holds: the
+  // module sized that block from the size the provider reported.
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(p.delivered, capsule_->size()));
+  return std::min(n, room_at(buffer));
 }
 
 std::size_t HostilePei::room_at(const void* p) const {
@@ -229,12 +255,8 @@ EFI_STATUS EFIAPI HostilePei::load(EFI_PEI_SERVICES** services, EFI_PEI_DEVICE_R
   (void)instance;
   const HostileProvider& p = pei.provider(self, "LoadRecoveryCapsule");
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
-  const std::size_t room = pei.room_at(buffer);
-  if (room == 0) pei.misuse("LoadRecoveryCapsule into memory the core did not hand out");
-  // A provider writes what it delivers, but no more than the block it was handed holds: the
-  // module sized that block from the size the provider reported.
-  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(p.delivered, pei.capsule_->size()));
-  n = std::min(n, room);
+  if (pei.room_at(buffer) == 0) pei.misuse("LoadRecoveryCapsule into memory the core did not hand out");
+  const std::size_t n = pei.delivery(p, buffer);
   if (n != 0) std::memcpy(buffer, pei.capsule_->data(), n);
   return p.load_status;
 }

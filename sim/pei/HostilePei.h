@@ -12,6 +12,7 @@
 #include "pi/DeviceRecoveryPpi.h"
 #include "pi/PeiServices.h"
 #include "pi/SpeakerPpi.h"
+#include "sim/pei/PeiCore.h"
 #include "sim/pei/PeiEnvironment.h"
 
 namespace sim {
@@ -46,20 +47,23 @@ struct HostilePeiConfig {
   std::uint64_t memory_limit = std::uint64_t{64} << 20;  // larger requests: EFI_OUT_OF_RESOURCES
 };
 
-class HostilePei {
+class HostilePei final : public PeiCore {
  public:
   // `capsule` holds the bytes every provider delivers from (as many as it was told to).
   HostilePei(HostilePeiConfig config, std::shared_ptr<const std::vector<std::uint8_t>> capsule);
-  ~HostilePei();
+  ~HostilePei() override;
   HostilePei(const HostilePei&) = delete;
   HostilePei& operator=(const HostilePei&) = delete;
 
-  const EFI_PEI_SERVICES** services() { return &table_pointer_; }
+  const EFI_PEI_SERVICES** services() override { return &table_pointer_; }
+  std::vector<PeiAllocation> handed_out() const override;
+  // What a provider's load writes: what it delivers, no more than the block at `buffer` holds.
+  std::uint64_t load_size(const void* ppi, std::uint64_t instance, const void* buffer) override;
   // Calls the module should not have made (a service not provided, a foreign services pointer,
   // a load into memory the core did not hand out). Each also ends the run as a hang.
   const std::vector<std::string>& misuses() const { return core_.misuses(); }
   // Records a misuse and ends the current run as a hang naming it (aborts outside a run).
-  [[noreturn]] void misuse(std::string what);
+  [[noreturn]] void misuse(const std::string& what) override;
 
  private:
   struct Block {
@@ -91,6 +95,10 @@ class HostilePei {
   EFI_STATUS allocate(HostileAllocation mode, std::uint64_t bytes, bool page_aligned, void** out);
   // The answers of the provider whose PPI is `self`; a foreign `self` is a misuse.
   const HostileProvider& provider(const void* self, const char* what);
+  // The provider whose PPI is `self`; null for a foreign one.
+  const HostileProvider* find_provider(const void* self) const;
+  // Bytes a load of `p` writes at `buffer`.
+  std::size_t delivery(const HostileProvider& p, const void* buffer) const;
   // Bytes from `p` to the end of the block that holds it; 0 when no block does.
   std::size_t room_at(const void* p) const;
 
