@@ -162,7 +162,8 @@ sim::Outcome run_host_build(sim::Machine& machine, sim::PeiCore& pei) {
   return machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
 }
 
-HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs, const ModuleRunner& runner) {
+HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs,
+                             const ModuleRunner& runner) {
   Cursor c{input};
   const std::uint8_t flash_byte = c.byte();
   const std::uint8_t options = c.byte();
@@ -287,6 +288,7 @@ HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_run
   }
   for (const std::string& m : pei.misuses()) referee.violation("PEI core misused: " + m);
   result.violations = std::move(referee.violations);
+  result.pei_calls = pei.calls();
   return result;
 }
 

@@ -25,6 +25,7 @@ struct HostileRunResult {
   sim::Outcome outcome;
   std::string platform;                 // "SPI 25X16, descriptor" style, for reports
   std::vector<std::string> violations;  // every property that failed, one line each
+  std::vector<std::string> pei_calls;   // the PEI services and PPI operations called, in order
 };
 
 // Decodes `input` (any bytes are a valid description) and runs the module on it with `runner`. A

@@ -53,7 +53,9 @@ Replay replay(const std::vector<std::uint8_t>& input, bool on_image, std::uint64
 
 std::string ending(const fuzzing::HostileRunResult& r) {
   std::string s = r.outcome.to_string();
-  if (!r.outcome.why.empty()) s += " (" + r.outcome.why + " after " + std::to_string(r.outcome.declared_after) + " ns)";
+  if (!r.outcome.why.empty())
+    s += " (" + r.outcome.why + " after " + std::to_string(r.outcome.declared_after) + " ns)";
+  for (const std::string& c : r.pei_calls) s += "\n  " + c;
   for (const std::string& v : r.violations) s += "\n  property broken: " + v;
   return s;
 }
@@ -68,16 +70,19 @@ TEST_P(HostileReplay, EndsAsOnTheHostBuild) {
   const Replay host = replay(input, false), image = replay(input, true);
   EXPECT_TRUE(host.result.violations.empty()) << ending(host.result);
   EXPECT_EQ(ending(image.result), ending(host.result)) << "on " << host.result.platform;
-  EXPECT_EQ(testing_support::trace_differences(
-                host.digest, image.digest, "host", "ia32",
-                [&](bool second, std::uint64_t from, std::uint64_t to) { return replay(input, second, from, to).digest; }),
+  EXPECT_EQ(testing_support::trace_differences(host.digest, image.digest, "host", "ia32",
+                                               [&](bool second, std::uint64_t from, std::uint64_t to) {
+                                                 return replay(input, second, from, to).digest;
+                                               }),
             "");
 }
 
-INSTANTIATE_TEST_SUITE_P(, HostileReplay, testing::ValuesIn(corpus()), [](const testing::TestParamInfo<std::string>& info) {
-  std::string id;
-  for (char c : info.param) id += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-  return id;
-});
+INSTANTIATE_TEST_SUITE_P(, HostileReplay, testing::ValuesIn(corpus()),
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           std::string id;
+                           for (char c : info.param)
+                             id += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           return id;
+                         });
 
 }  // namespace

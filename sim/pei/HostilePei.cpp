@@ -106,6 +106,12 @@ HostilePei& HostilePei::of(const void* services, const char* what) {
   return *live;
 }
 
+void HostilePei::note(const char* name, std::initializer_list<std::uint64_t> args) {
+  std::string call = std::string(name) + "(";
+  for (std::uint64_t a : args) call += (call.back() == '(' ? "" : ", ") + std::to_string(a);
+  calls_.push_back(call + ")");
+}
+
 const HostileProvider* HostilePei::find_provider(const void* self) const {
   for (const auto& face : providers_) {
     if (static_cast<const void*>(&face->ppi) == self) return &face->answers;
@@ -178,6 +184,7 @@ EFI_STATUS HostilePei::allocate(HostileAllocation mode, std::uint64_t bytes, boo
 EFI_STATUS EFIAPI HostilePei::locate_ppi(const EFI_PEI_SERVICES** services, const EFI_GUID* guid,
                                          UINTN instance, EFI_PEI_PPI_DESCRIPTOR** descriptor, VOID** ppi) {
   HostilePei& pei = of(services, "LocatePpi");
+  pei.note("LocatePpi", {instance});
   const std::uint32_t call = pei.locate_calls_++;
   if (guid == nullptr || ppi == nullptr) return EFI_INVALID_PARAMETER;
   if (call < 32 && (pei.config_.locate_failures >> call & 1) != 0) return EFI_NOT_FOUND;
@@ -200,7 +207,7 @@ EFI_STATUS EFIAPI HostilePei::locate_ppi(const EFI_PEI_SERVICES** services, cons
 EFI_STATUS EFIAPI HostilePei::allocate_pages(const EFI_PEI_SERVICES** services, EFI_MEMORY_TYPE type,
                                              UINTN pages, EFI_PHYSICAL_ADDRESS* memory) {
   HostilePei& pei = of(services, "AllocatePages");
-  (void)type;
+  pei.note("AllocatePages", {static_cast<std::uint64_t>(type), pages});
   if (memory == nullptr || pages == 0) return EFI_INVALID_PARAMETER;
   if (pages > pei.config_.memory_limit / kPageSize) return EFI_OUT_OF_RESOURCES;
   void* p = nullptr;
@@ -211,6 +218,7 @@ EFI_STATUS EFIAPI HostilePei::allocate_pages(const EFI_PEI_SERVICES** services, 
 
 EFI_STATUS EFIAPI HostilePei::allocate_pool(const EFI_PEI_SERVICES** services, UINTN size, VOID** buffer) {
   HostilePei& pei = of(services, "AllocatePool");
+  pei.note("AllocatePool", {size});
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
   void* p = nullptr;
   EFI_STATUS status = pei.allocate(pei.config_.pool, size == 0 ? 1 : size, false, &p);
@@ -219,21 +227,22 @@ EFI_STATUS EFIAPI HostilePei::allocate_pool(const EFI_PEI_SERVICES** services, U
 }
 
 EFI_STATUS EFIAPI HostilePei::set_frequency(EFI_PEI_SERVICES** services, UINT16 frequency) {
-  (void)frequency;
-  return of(services, "SetFrequency").config_.speaker_status;
+  HostilePei& pei = of(services, "SetFrequency");
+  pei.note("SetFrequency", {frequency});
+  return pei.config_.speaker_status;
 }
 
 EFI_STATUS EFIAPI HostilePei::beep(EFI_PEI_SERVICES** services, UINTN count, UINTN duration, UINTN interval) {
-  (void)count;
-  (void)duration;
-  (void)interval;
-  return of(services, "GenerateBeep").config_.speaker_status;
+  HostilePei& pei = of(services, "GenerateBeep");
+  pei.note("GenerateBeep", {count, duration, interval});
+  return pei.config_.speaker_status;
 }
 
 EFI_STATUS EFIAPI HostilePei::get_number(EFI_PEI_SERVICES** services,
                                          EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self, UINTN* number) {
-  const HostileProvider& p =
-      of(services, "GetNumberRecoveryCapsules").provider(self, "GetNumberRecoveryCapsules");
+  HostilePei& pei = of(services, "GetNumberRecoveryCapsules");
+  pei.note("GetNumberRecoveryCapsules", {});
+  const HostileProvider& p = pei.provider(self, "GetNumberRecoveryCapsules");
   if (number == nullptr) return EFI_INVALID_PARAMETER;
   *number = static_cast<UINTN>(p.number);
   return p.number_status;
@@ -241,8 +250,9 @@ EFI_STATUS EFIAPI HostilePei::get_number(EFI_PEI_SERVICES** services,
 
 EFI_STATUS EFIAPI HostilePei::get_info(EFI_PEI_SERVICES** services, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self,
                                        UINTN instance, UINTN* size, EFI_GUID* type) {
-  (void)instance;
-  const HostileProvider& p = of(services, "GetRecoveryCapsuleInfo").provider(self, "GetRecoveryCapsuleInfo");
+  HostilePei& pei = of(services, "GetRecoveryCapsuleInfo");
+  pei.note("GetRecoveryCapsuleInfo", {instance});
+  const HostileProvider& p = pei.provider(self, "GetRecoveryCapsuleInfo");
   if (size == nullptr || type == nullptr) return EFI_INVALID_PARAMETER;
   *size = static_cast<UINTN>(p.reported_size);
   *type = RecoveryPpiModel::kDefaultCapsuleType;
@@ -252,7 +262,7 @@ EFI_STATUS EFIAPI HostilePei::get_info(EFI_PEI_SERVICES** services, EFI_PEI_DEVI
 EFI_STATUS EFIAPI HostilePei::load(EFI_PEI_SERVICES** services, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self,
                                    UINTN instance, VOID* buffer) {
   HostilePei& pei = of(services, "LoadRecoveryCapsule");
-  (void)instance;
+  pei.note("LoadRecoveryCapsule", {instance});
   const HostileProvider& p = pei.provider(self, "LoadRecoveryCapsule");
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
   if (pei.room_at(buffer) == 0) pei.misuse("LoadRecoveryCapsule into memory the core did not hand out");

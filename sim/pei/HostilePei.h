@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,9 @@ class HostilePei final : public PeiCore {
   // Calls the module should not have made (a service not provided, a foreign services pointer,
   // a load into memory the core did not hand out). Each also ends the run as a hang.
   const std::vector<std::string>& misuses() const { return core_.misuses(); }
+  // The services and PPI operations the module called, in order, with their numeric arguments
+  // ("AllocatePages(3, 512)"): the same on every engine that runs the module alike.
+  const std::vector<std::string>& calls() const { return calls_; }
   // Records a misuse and ends the current run as a hang naming it (aborts outside a run).
   [[noreturn]] void misuse(const std::string& what) override;
 
@@ -93,6 +97,7 @@ class HostilePei final : public PeiCore {
   // The environment behind a services pointer; a foreign one is a misuse that ends the run.
   static HostilePei& of(const void* services, const char* what);
   EFI_STATUS allocate(HostileAllocation mode, std::uint64_t bytes, bool page_aligned, void** out);
+  void note(const char* name, std::initializer_list<std::uint64_t> args);
   // The answers of the provider whose PPI is `self`; a foreign `self` is a misuse.
   const HostileProvider& provider(const void* self, const char* what);
   // The provider whose PPI is `self`; null for a foreign one.
@@ -112,6 +117,7 @@ class HostilePei final : public PeiCore {
   std::vector<Block> blocks_;
   std::uint64_t in_use_ = 0;
   std::uint32_t locate_calls_ = 0;
+  std::vector<std::string> calls_;
 };
 
 }  // namespace sim
