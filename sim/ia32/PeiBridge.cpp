@@ -35,8 +35,7 @@ std::uintptr_t host_slot(const EFI_PEI_SERVICES* table, unsigned n) {
 
 }  // namespace
 
-PeiBridge::PeiBridge(uc_engine* uc, GuestMemory& memory, PeiCore& env)
-    : uc_(uc), memory_(memory), env_(env) {
+PeiBridge::PeiBridge(uc_engine* uc, GuestMemory& memory, PeiCore& env) : uc_(uc), memory_(memory), env_(env) {
   heap_size_ = static_cast<std::uint32_t>(GuestMemory::kPage);
   heap_ = memory_.allocate(heap_size_);
   heap_base_ = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(heap_));
@@ -197,7 +196,8 @@ void PeiBridge::serve(std::uint32_t address) {
       std::uint32_t instance = arg(2), buffer = arg(3);
       // The model writes the capsule straight into the buffer: it must be emulated RAM, which is
       // the same host memory at the same address.
-      const std::uint64_t bytes = env_.load_size(self, instance, reinterpret_cast<void*>(std::uintptr_t{buffer}));
+      const std::uint64_t bytes =
+          env_.load_size(self, instance, reinterpret_cast<void*>(std::uintptr_t{buffer}));
       if (buffer != 0 && !memory_.contains(buffer, bytes)) {
         misuse("LoadRecoveryCapsule buffer " + hex(buffer) + " is not RAM for " + std::to_string(bytes) +
                " bytes");

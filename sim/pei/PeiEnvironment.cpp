@@ -192,8 +192,9 @@ RecoveryPpiModel* PeiEnvironment::find_recovery_ppi(const void* ppi) {
 std::uint64_t PeiEnvironment::load_size(const void* ppi, std::uint64_t instance, const void* buffer) {
   (void)buffer;
   RecoveryPpiModel* model = find_recovery_ppi(ppi);
-  return model != nullptr && instance < model->capsule_count() ? model->load_size(static_cast<std::size_t>(instance))
-                                                              : 1;
+  return model != nullptr && instance < model->capsule_count()
+             ? model->load_size(static_cast<std::size_t>(instance))
+             : 1;
 }
 
 std::size_t PeiEnvironment::count(std::string_view name) const {

@@ -60,8 +60,9 @@ std::string comparable_report(const rsim::Report& r) {
   return j.dump();
 }
 
-std::string trace_differences(const TraceDigest& a, const TraceDigest& b, const char* a_name, const char* b_name,
-                              const std::function<TraceDigest(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
+std::string trace_differences(
+    const TraceDigest& a, const TraceDigest& b, const char* a_name, const char* b_name,
+    const std::function<TraceDigest(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
   std::ostringstream out;
   if (a.hash() != b.hash() || a.count() != b.count()) {
     const auto& ca = a.checkpoints();
@@ -95,10 +96,9 @@ std::string differences(
     const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
     const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
   std::ostringstream out;
-  out << trace_differences(a.digest, b.digest, a_name, b_name,
-                           [&](bool second, std::uint64_t from, std::uint64_t to) {
-                             return rerun(second, from, to).digest;
-                           });
+  out << trace_differences(
+      a.digest, b.digest, a_name, b_name,
+      [&](bool second, std::uint64_t from, std::uint64_t to) { return rerun(second, from, to).digest; });
   std::string ra = comparable_report(a.result.report), rb = comparable_report(b.result.report);
   if (ra != rb) {
     out << "reports differ:\n  " << a_name << " " << ra << "\n  " << b_name << " " << rb << "\n";
