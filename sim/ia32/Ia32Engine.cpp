@@ -248,7 +248,7 @@ Outcome Ia32Engine::run(Platform& platform, PeiCore& pei) {
     }
     // A CPU exception: the real processor would not come back from it either.
     platform.end_run(platform.hang(std::string("cpu exception at ") + hex(eip) + ": " + uc_strerror(err),
-                                   "a CPU exception"));
+                                   kCpuExceptionHang));
   });
 }
 

@@ -257,6 +257,20 @@ EFI_STATUS PeiBridge::locate_ppi() {
   return status;
 }
 
+void PeiBridge::adopt(std::uint64_t address, std::uint64_t asked, const char* service) {
+  // As much RAM as the core handed out there: a hostile core's block may be smaller than asked,
+  // and what lies past it stays unmapped, so that the image faults on reaching it.
+  std::uint64_t bytes = asked;
+  for (const PeiAllocation& a : env_.handed_out()) {
+    if (a.address == address && a.bytes != 0) {
+      bytes = a.bytes;
+    }
+  }
+  if (!memory_.adopt(address, bytes)) {
+    misuse(std::string(service) + " returned " + hex(address) + ", which the emulated PC cannot map");
+  }
+}
+
 EFI_STATUS PeiBridge::allocate_pages() {
   const EFI_PEI_SERVICES** services = host_services(arg(0));
   std::uint32_t type = arg(1), pages = arg(2), memory_at = arg(3);
@@ -268,9 +282,7 @@ EFI_STATUS PeiBridge::allocate_pages() {
                           ->AllocatePages(services, static_cast<EFI_MEMORY_TYPE>(type), pages,
                                           memory_at == 0 ? nullptr : &address);
   if (status == EFI_SUCCESS) {
-    if (!memory_.adopt(address, std::uint64_t{pages} * kPageSize)) {
-      misuse("AllocatePages returned " + hex(address) + ", which the emulated PC cannot map");
-    }
+    adopt(address, std::uint64_t{pages} * kPageSize, "AllocatePages");
     write(memory_at, &address, sizeof address, "the AllocatePages result");
   }
   return status;
@@ -283,9 +295,7 @@ EFI_STATUS PeiBridge::allocate_pool() {
   EFI_STATUS status = (*env_.services())->AllocatePool(services, size, buffer_at == 0 ? nullptr : &buffer);
   if (status == EFI_SUCCESS) {
     std::uint64_t address = reinterpret_cast<std::uintptr_t>(buffer);
-    if (!memory_.adopt(address, size == 0 ? 1 : size)) {
-      misuse("AllocatePool returned " + hex(address) + ", which the emulated PC cannot map");
-    }
+    adopt(address, size == 0 ? 1 : size, "AllocatePool");
     std::uint32_t narrow = static_cast<std::uint32_t>(address);
     write(buffer_at, &narrow, 4, "the AllocatePool result");
   }

@@ -63,6 +63,8 @@ class PeiBridge {
   EFI_STATUS locate_ppi();
   EFI_STATUS allocate_pages();
   EFI_STATUS allocate_pool();
+  // Makes the block `service` just returned at `address` (`asked` bytes asked for) emulated RAM.
+  void adopt(std::uint64_t address, std::uint64_t asked, const char* service);
 
   uc_engine* uc_;
   GuestMemory& memory_;

@@ -144,6 +144,7 @@ std::size_t HostilePei::room_at(const void* p) const {
 EFI_STATUS HostilePei::allocate(HostileAllocation mode, std::uint64_t bytes, bool page_aligned, void** out) {
   if (mode == HostileAllocation::Fail) return config_.allocation_status;
   if (bytes > config_.memory_limit || in_use_ > config_.memory_limit - bytes) return EFI_OUT_OF_RESOURCES;
+  bytes -= std::min(config_.shortfall, bytes - 1);
   if (mode == HostileAllocation::Overlap && !blocks_.empty()) {
     // The previous block, shifted by half its size: both users now share its upper half.
     const Block& last = blocks_.back();

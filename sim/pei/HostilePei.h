@@ -1,7 +1,7 @@
 // A hostile PEI core: a services table whose LocatePpi, AllocatePages and AllocatePool fail or
 // answer oddly at chosen calls, recovery providers whose capsule count, size and load disagree,
 // and a speaker that reports errors. Every block it hands out is fenced: under AddressSanitizer an
-// access outside it is reported.
+// access outside it is reported, and the fence pages around it are not RAM to the IA32 engine.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +45,10 @@ struct HostilePeiConfig {
   HostileAllocation pool = HostileAllocation::Normal;
   EFI_STATUS allocation_status = EFI_OUT_OF_RESOURCES;
   std::uint32_t misalign = 1;
+  // Every block handed out is this many bytes smaller than asked (at least one byte is left); it
+  // starts as an unshortened one would. The module cannot tell: whatever it reads or writes past
+  // the end is reported like any access outside a block.
+  std::uint64_t shortfall = 0;
   std::uint64_t memory_limit = std::uint64_t{64} << 20;  // larger requests: EFI_OUT_OF_RESOURCES
 };
 
