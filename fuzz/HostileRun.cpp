@@ -8,7 +8,8 @@
 //               AllocatePages behaviour, bits 6-7 AllocatePool behaviour
 //   byte 3      LocatePpi calls (bit n: call n) that fail
 //   byte 4      LocatePpi calls that succeed with a null PPI
-//   byte 5      allocation failure status (index), misalignment
+//   byte 5      bits 0-2 allocation failure status (index), bits 3-6 n-1: misalignment n bytes,
+//               bit 7 every block n pages smaller than asked
 //   3 bytes per provider: count (status and value), size (status and choice), load (status and
 //               delivered bytes)
 //   then 12-byte hostile answers: device, twist (bit 7: match an address), address (2), first
@@ -158,7 +159,12 @@ void watch_spi(sim::SpiFlashSystem& flash, Referee& referee) {
 
 }  // namespace
 
-HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs) {
+sim::Outcome run_host_build(sim::Machine& machine, sim::PeiCore& pei) {
+  return machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
+}
+
+HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_runs,
+                             const ModuleRunner& runner) {
   Cursor c{input};
   const std::uint8_t flash_byte = c.byte();
   const std::uint8_t options = c.byte();
@@ -218,7 +224,8 @@ HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_run
   pc.locate_null = c.byte();
   const std::uint8_t alloc = c.byte();
   pc.allocation_status = status_of(alloc) == EFI_SUCCESS ? EFI_OUT_OF_RESOURCES : status_of(alloc);
-  pc.misalign = (alloc >> 3) + 1;
+  pc.misalign = (alloc >> 3 & 0x0F) + 1u;
+  pc.shortfall = (alloc & 0x80) != 0 ? pc.misalign * std::uint64_t{4096} : 0;
   // With no bytes for them, the providers answer as a healthy one does: one capsule of 2 MiB.
   const int providers = ((pei_byte >> 2) & 3) == 0 ? 1 : (pei_byte >> 2) & 3;
   for (int i = 0; i < providers; i++) {
@@ -275,7 +282,12 @@ HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_run
   });
 
   sim::HostilePei pei(pc, capsule);
-  result.outcome = machine.run([&] { return RecoveryEntry(nullptr, pei.services()); });
+  result.outcome = runner(machine, pei);
+  // An engine that runs the image stops at a CPU exception: an access to memory that is not RAM,
+  // such as the fence around a block.
+  if (result.outcome.kind == sim::OutcomeKind::Hang && result.outcome.why == sim::kCpuExceptionHang) {
+    referee.violation("the module faulted: " + result.outcome.where);
+  }
   if (result.outcome.kind == sim::OutcomeKind::Returned && machine.lpc().bios_write_enabled() &&
       !machine.ec().in_flash_mode()) {
     referee.violation("RecoveryEntry returned " + result.outcome.to_string() +
@@ -283,6 +295,7 @@ HostileRunResult run_hostile(std::span<const std::uint8_t> input, bool whole_run
   }
   for (const std::string& m : pei.misuses()) referee.violation("PEI core misused: " + m);
   result.violations = std::move(referee.violations);
+  result.pei_calls = pei.calls();
   return result;
 }
 

@@ -26,6 +26,9 @@ struct Outcome {
   std::string kind_name() const;
 };
 
+// Why a hang is declared when an engine running the image stops at a CPU exception.
+inline constexpr const char* kCpuExceptionHang = "a CPU exception";
+
 // Thrown from inside a seam call to leave the module's code; caught by Platform::run.
 struct RunEnded {
   Outcome outcome;

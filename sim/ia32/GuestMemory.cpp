@@ -156,9 +156,22 @@ bool GuestMemory::adopt(std::uint64_t address, std::uint64_t size) {
   if (end > kRamLimit) {
     return false;
   }
-  // Host allocations are whole pages of their own, so the rounded range belongs to this block.
-  if (map_ram(first, end - first) != UC_ERR_OK) {
-    return false;
+  // Host allocations are whole pages of their own, so the rounded range belongs to this block. A
+  // hostile core's block may overlap one adopted before: only the pages not mapped yet are mapped,
+  // and the whole range is then one block.
+  for (std::uint64_t page = first; page < end;) {
+    if (contains(page, kPage)) {
+      page += kPage;
+      continue;
+    }
+    std::uint64_t gap_end = page + kPage;
+    while (gap_end < end && !contains(gap_end, kPage)) {
+      gap_end += kPage;
+    }
+    if (map_ram(page, gap_end - page) != UC_ERR_OK) {
+      return false;
+    }
+    page = gap_end;
   }
   blocks_.push_back(Block{first, end - first, false});
   return true;

@@ -32,7 +32,8 @@ class GuestMemory {
   // below 2 GiB; its address is its guest address.
   std::uint8_t* allocate(std::uint64_t size);
   // Maps memory the host already owns (a block from the simulated PEI allocators) at its own
-  // address. False when it lies at or above kRamLimit or the emulator refuses the mapping.
+  // address, the pages not mapped already. False when it lies at or above kRamLimit or the
+  // emulator refuses the mapping.
   bool adopt(std::uint64_t address, std::uint64_t size);
   // True when [address, address + size) lies inside one mapped block.
   bool contains(std::uint64_t address, std::uint64_t size) const;

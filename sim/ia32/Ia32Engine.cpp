@@ -187,7 +187,7 @@ Ia32Engine::Ia32Engine(const Pe32Image& image, std::uint32_t base)
 
 Ia32Engine::~Ia32Engine() = default;
 
-Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
+Outcome Ia32Engine::run(Platform& platform, PeiCore& pei) {
   Run run(platform);
   run.rows = &rows_;
   detected_.reset();
@@ -196,7 +196,7 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
 
   std::uint8_t* image = memory.place(base_, placed_.size(), kWorkspace);
   std::memcpy(image, placed_.data(), placed_.size());
-  for (const PeiAllocation& a : pei.allocations()) {
+  for (const PeiAllocation& a : pei.handed_out()) {
     memory.adopt(a.address, a.bytes);  // blocks handed out before this run stay reachable
   }
   PeiBridge bridge(run.uc, memory, pei);
@@ -248,7 +248,7 @@ Outcome Ia32Engine::run(Platform& platform, PeiEnvironment& pei) {
     }
     // A CPU exception: the real processor would not come back from it either.
     platform.end_run(platform.hang(std::string("cpu exception at ") + hex(eip) + ": " + uc_strerror(err),
-                                   "a CPU exception"));
+                                   kCpuExceptionHang));
   });
 }
 

@@ -14,7 +14,7 @@
 #include "sim/Platform.h"
 #include "sim/ia32/DeviceRows.h"
 #include "sim/ia32/Pe32Loader.h"
-#include "sim/pei/PeiEnvironment.h"
+#include "sim/pei/PeiCore.h"
 
 namespace sim::ia32 {
 
@@ -29,8 +29,8 @@ class Ia32Engine {
   ~Ia32Engine();
 
   // Loads the image afresh (module state zero, as after a load by the PEI core) and runs its entry
-  // point, RecoveryEntry(NULL, PeiServices), on `platform` with `pei` as the PEI environment.
-  Outcome run(Platform& platform, PeiEnvironment& pei);
+  // point, RecoveryEntry(NULL, PeiServices), on `platform` with `pei` as the PEI core.
+  Outcome run(Platform& platform, PeiCore& pei);
 
   std::uint32_t base() const { return base_; }
   // Instructions of the image that are `pause`, found by scanning its code (no symbols needed).

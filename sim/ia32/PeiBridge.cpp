@@ -3,11 +3,11 @@
 #include "sim/ia32/PeiBridge.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "pi/DeviceRecoveryPpi.h"
 #include "pi/SpeakerPpi.h"
-#include "sim/pei/RecoveryPpiModel.h"
 
 namespace sim::ia32 {
 
@@ -35,8 +35,7 @@ std::uintptr_t host_slot(const EFI_PEI_SERVICES* table, unsigned n) {
 
 }  // namespace
 
-PeiBridge::PeiBridge(uc_engine* uc, GuestMemory& memory, PeiEnvironment& env)
-    : uc_(uc), memory_(memory), env_(env) {
+PeiBridge::PeiBridge(uc_engine* uc, GuestMemory& memory, PeiCore& env) : uc_(uc), memory_(memory), env_(env) {
   heap_size_ = static_cast<std::uint32_t>(GuestMemory::kPage);
   heap_ = memory_.allocate(heap_size_);
   heap_base_ = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(heap_));
@@ -78,7 +77,10 @@ std::uint32_t PeiBridge::add_thunk(Thunk t) {
   return thunks_ + static_cast<std::uint32_t>(thunk_list_.size() - 1);
 }
 
-void PeiBridge::misuse(const std::string& what) const { PeiEnvironment::fail_loudly(&env_, what); }
+void PeiBridge::misuse(const std::string& what) const {
+  env_.misuse(what);
+  std::abort();  // a core's misuse ends the run; the compiler cannot see that through the call
+}
 
 void PeiBridge::read(std::uint32_t address, void* bytes, std::size_t n, const char* what) const {
   if (!memory_.contains(address, n) || uc_mem_read(uc_, address, bytes, n) != UC_ERR_OK) {
@@ -194,9 +196,8 @@ void PeiBridge::serve(std::uint32_t address) {
       std::uint32_t instance = arg(2), buffer = arg(3);
       // The model writes the capsule straight into the buffer: it must be emulated RAM, which is
       // the same host memory at the same address.
-      RecoveryPpiModel* model = env_.find_recovery_ppi(self);
-      std::uint64_t bytes =
-          model != nullptr && instance < model->capsule_count() ? model->load_size(instance) : 1;
+      const std::uint64_t bytes =
+          env_.load_size(self, instance, reinterpret_cast<void*>(std::uintptr_t{buffer}));
       if (buffer != 0 && !memory_.contains(buffer, bytes)) {
         misuse("LoadRecoveryCapsule buffer " + hex(buffer) + " is not RAM for " + std::to_string(bytes) +
                " bytes");
@@ -243,13 +244,31 @@ EFI_STATUS PeiBridge::locate_ppi() {
           ->LocatePpi(services, guid_at == 0 ? nullptr : &guid, instance,
                       descriptor_at == 0 ? nullptr : &descriptor, ppi_at == 0 ? nullptr : &ppi);
   if (status == EFI_SUCCESS && ppi_at != 0) {
-    const Mirror& m = mirror(guid, ppi);
-    write(ppi_at, &m.ppi, 4, "the PPI pointer");
+    // A core may report success and still hand back no PPI (or no descriptor): the module sees
+    // the null it was given.
+    const Mirror* m = ppi != nullptr ? &mirror(guid, ppi) : nullptr;
+    const std::uint32_t at = m != nullptr ? m->ppi : 0;
+    write(ppi_at, &at, 4, "the PPI pointer");
     if (descriptor_at != 0) {
-      write(descriptor_at, &m.descriptor, 4, "the PPI descriptor pointer");
+      const std::uint32_t d = m != nullptr && descriptor != nullptr ? m->descriptor : 0;
+      write(descriptor_at, &d, 4, "the PPI descriptor pointer");
     }
   }
   return status;
+}
+
+void PeiBridge::adopt(std::uint64_t address, std::uint64_t asked, const char* service) {
+  // As much RAM as the core handed out there: a hostile core's block may be smaller than asked,
+  // and what lies past it stays unmapped, so that the image faults on reaching it.
+  std::uint64_t bytes = asked;
+  for (const PeiAllocation& a : env_.handed_out()) {
+    if (a.address == address && a.bytes != 0) {
+      bytes = a.bytes;
+    }
+  }
+  if (!memory_.adopt(address, bytes)) {
+    misuse(std::string(service) + " returned " + hex(address) + ", which the emulated PC cannot map");
+  }
 }
 
 EFI_STATUS PeiBridge::allocate_pages() {
@@ -263,9 +282,7 @@ EFI_STATUS PeiBridge::allocate_pages() {
                           ->AllocatePages(services, static_cast<EFI_MEMORY_TYPE>(type), pages,
                                           memory_at == 0 ? nullptr : &address);
   if (status == EFI_SUCCESS) {
-    if (!memory_.adopt(address, std::uint64_t{pages} * kPageSize)) {
-      misuse("AllocatePages returned " + hex(address) + ", which the emulated PC cannot map");
-    }
+    adopt(address, std::uint64_t{pages} * kPageSize, "AllocatePages");
     write(memory_at, &address, sizeof address, "the AllocatePages result");
   }
   return status;
@@ -278,9 +295,7 @@ EFI_STATUS PeiBridge::allocate_pool() {
   EFI_STATUS status = (*env_.services())->AllocatePool(services, size, buffer_at == 0 ? nullptr : &buffer);
   if (status == EFI_SUCCESS) {
     std::uint64_t address = reinterpret_cast<std::uintptr_t>(buffer);
-    if (!memory_.adopt(address, size == 0 ? 1 : size)) {
-      misuse("AllocatePool returned " + hex(address) + ", which the emulated PC cannot map");
-    }
+    adopt(address, size == 0 ? 1 : size, "AllocatePool");
     std::uint32_t narrow = static_cast<std::uint32_t>(address);
     write(buffer_at, &narrow, 4, "the AllocatePool result");
   }

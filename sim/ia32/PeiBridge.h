@@ -12,14 +12,14 @@
 
 #include "pi/PeiServices.h"
 #include "sim/ia32/GuestMemory.h"
-#include "sim/pei/PeiEnvironment.h"
+#include "sim/pei/PeiCore.h"
 
 namespace sim::ia32 {
 
 class PeiBridge {
  public:
-  // Lays out the IA32 services table in fresh emulated RAM.
-  PeiBridge(uc_engine* uc, GuestMemory& memory, PeiEnvironment& env);
+  // Lays out the IA32 services table in fresh emulated RAM, serving the calls from `core`.
+  PeiBridge(uc_engine* uc, GuestMemory& memory, PeiCore& core);
 
   // The module's PeiServices argument: the address of the pointer to the table.
   std::uint32_t services_argument() const { return table_pointer_; }
@@ -63,10 +63,12 @@ class PeiBridge {
   EFI_STATUS locate_ppi();
   EFI_STATUS allocate_pages();
   EFI_STATUS allocate_pool();
+  // Makes the block `service` just returned at `address` (`asked` bytes asked for) emulated RAM.
+  void adopt(std::uint64_t address, std::uint64_t asked, const char* service);
 
   uc_engine* uc_;
   GuestMemory& memory_;
-  PeiEnvironment& env_;
+  PeiCore& env_;
   std::uint8_t* heap_;  // table, descriptors, GUIDs and PPIs
   std::uint32_t heap_base_ = 0, heap_used_ = 0, heap_size_ = 0;
   std::uint32_t table_pointer_ = 0;

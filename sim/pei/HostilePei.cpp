@@ -81,7 +81,21 @@ HostilePei::~HostilePei() {
   if (live == this) live = nullptr;
 }
 
-void HostilePei::misuse(std::string what) { PeiEnvironment::fail_loudly(&core_, what); }
+void HostilePei::misuse(const std::string& what) { PeiEnvironment::fail_loudly(&core_, what); }
+
+std::vector<PeiAllocation> HostilePei::handed_out() const {
+  std::vector<PeiAllocation> out;
+  for (const Block& b : blocks_) {
+    out.push_back(PeiAllocation{false, 0, b.size, reinterpret_cast<std::uintptr_t>(b.data)});
+  }
+  return out;
+}
+
+std::uint64_t HostilePei::load_size(const void* ppi, std::uint64_t instance, const void* buffer) {
+  (void)instance;
+  const HostileProvider* p = find_provider(ppi);
+  return p != nullptr ? delivery(*p, buffer) : 1;
+}
 
 HostilePei& HostilePei::of(const void* services, const char* what) {
   if (live == nullptr || services != static_cast<const void*>(live->services())) {
@@ -92,11 +106,29 @@ HostilePei& HostilePei::of(const void* services, const char* what) {
   return *live;
 }
 
-const HostileProvider& HostilePei::provider(const void* self, const char* what) {
+void HostilePei::note(const char* name, std::initializer_list<std::uint64_t> args) {
+  std::string call = std::string(name) + "(";
+  for (std::uint64_t a : args) call += (call.back() == '(' ? "" : ", ") + std::to_string(a);
+  calls_.push_back(call + ")");
+}
+
+const HostileProvider* HostilePei::find_provider(const void* self) const {
   for (const auto& face : providers_) {
-    if (static_cast<const void*>(&face->ppi) == self) return face->answers;
+    if (static_cast<const void*>(&face->ppi) == self) return &face->answers;
   }
+  return nullptr;
+}
+
+const HostileProvider& HostilePei::provider(const void* self, const char* what) {
+  if (const HostileProvider* p = find_provider(self)) return *p;
   misuse(std::string(what) + " called with a This that is not a recovery PPI");
+}
+
+std::size_t HostilePei::delivery(const HostileProvider& p, const void* buffer) const {
+  // A provider writes what it delivers, but no more than the block it was handed holds: the
+  // module sized that block from the size the provider reported.
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(p.delivered, capsule_->size()));
+  return std::min(n, room_at(buffer));
 }
 
 std::size_t HostilePei::room_at(const void* p) const {
@@ -112,6 +144,7 @@ std::size_t HostilePei::room_at(const void* p) const {
 EFI_STATUS HostilePei::allocate(HostileAllocation mode, std::uint64_t bytes, bool page_aligned, void** out) {
   if (mode == HostileAllocation::Fail) return config_.allocation_status;
   if (bytes > config_.memory_limit || in_use_ > config_.memory_limit - bytes) return EFI_OUT_OF_RESOURCES;
+  bytes -= std::min(config_.shortfall, bytes - 1);
   if (mode == HostileAllocation::Overlap && !blocks_.empty()) {
     // The previous block, shifted by half its size: both users now share its upper half.
     const Block& last = blocks_.back();
@@ -152,6 +185,7 @@ EFI_STATUS HostilePei::allocate(HostileAllocation mode, std::uint64_t bytes, boo
 EFI_STATUS EFIAPI HostilePei::locate_ppi(const EFI_PEI_SERVICES** services, const EFI_GUID* guid,
                                          UINTN instance, EFI_PEI_PPI_DESCRIPTOR** descriptor, VOID** ppi) {
   HostilePei& pei = of(services, "LocatePpi");
+  pei.note("LocatePpi", {instance});
   const std::uint32_t call = pei.locate_calls_++;
   if (guid == nullptr || ppi == nullptr) return EFI_INVALID_PARAMETER;
   if (call < 32 && (pei.config_.locate_failures >> call & 1) != 0) return EFI_NOT_FOUND;
@@ -174,7 +208,7 @@ EFI_STATUS EFIAPI HostilePei::locate_ppi(const EFI_PEI_SERVICES** services, cons
 EFI_STATUS EFIAPI HostilePei::allocate_pages(const EFI_PEI_SERVICES** services, EFI_MEMORY_TYPE type,
                                              UINTN pages, EFI_PHYSICAL_ADDRESS* memory) {
   HostilePei& pei = of(services, "AllocatePages");
-  (void)type;
+  pei.note("AllocatePages", {static_cast<std::uint64_t>(type), pages});
   if (memory == nullptr || pages == 0) return EFI_INVALID_PARAMETER;
   if (pages > pei.config_.memory_limit / kPageSize) return EFI_OUT_OF_RESOURCES;
   void* p = nullptr;
@@ -185,6 +219,7 @@ EFI_STATUS EFIAPI HostilePei::allocate_pages(const EFI_PEI_SERVICES** services, 
 
 EFI_STATUS EFIAPI HostilePei::allocate_pool(const EFI_PEI_SERVICES** services, UINTN size, VOID** buffer) {
   HostilePei& pei = of(services, "AllocatePool");
+  pei.note("AllocatePool", {size});
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
   void* p = nullptr;
   EFI_STATUS status = pei.allocate(pei.config_.pool, size == 0 ? 1 : size, false, &p);
@@ -193,21 +228,22 @@ EFI_STATUS EFIAPI HostilePei::allocate_pool(const EFI_PEI_SERVICES** services, U
 }
 
 EFI_STATUS EFIAPI HostilePei::set_frequency(EFI_PEI_SERVICES** services, UINT16 frequency) {
-  (void)frequency;
-  return of(services, "SetFrequency").config_.speaker_status;
+  HostilePei& pei = of(services, "SetFrequency");
+  pei.note("SetFrequency", {frequency});
+  return pei.config_.speaker_status;
 }
 
 EFI_STATUS EFIAPI HostilePei::beep(EFI_PEI_SERVICES** services, UINTN count, UINTN duration, UINTN interval) {
-  (void)count;
-  (void)duration;
-  (void)interval;
-  return of(services, "GenerateBeep").config_.speaker_status;
+  HostilePei& pei = of(services, "GenerateBeep");
+  pei.note("GenerateBeep", {count, duration, interval});
+  return pei.config_.speaker_status;
 }
 
 EFI_STATUS EFIAPI HostilePei::get_number(EFI_PEI_SERVICES** services,
                                          EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self, UINTN* number) {
-  const HostileProvider& p =
-      of(services, "GetNumberRecoveryCapsules").provider(self, "GetNumberRecoveryCapsules");
+  HostilePei& pei = of(services, "GetNumberRecoveryCapsules");
+  pei.note("GetNumberRecoveryCapsules", {});
+  const HostileProvider& p = pei.provider(self, "GetNumberRecoveryCapsules");
   if (number == nullptr) return EFI_INVALID_PARAMETER;
   *number = static_cast<UINTN>(p.number);
   return p.number_status;
@@ -215,8 +251,9 @@ EFI_STATUS EFIAPI HostilePei::get_number(EFI_PEI_SERVICES** services,
 
 EFI_STATUS EFIAPI HostilePei::get_info(EFI_PEI_SERVICES** services, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self,
                                        UINTN instance, UINTN* size, EFI_GUID* type) {
-  (void)instance;
-  const HostileProvider& p = of(services, "GetRecoveryCapsuleInfo").provider(self, "GetRecoveryCapsuleInfo");
+  HostilePei& pei = of(services, "GetRecoveryCapsuleInfo");
+  pei.note("GetRecoveryCapsuleInfo", {instance});
+  const HostileProvider& p = pei.provider(self, "GetRecoveryCapsuleInfo");
   if (size == nullptr || type == nullptr) return EFI_INVALID_PARAMETER;
   *size = static_cast<UINTN>(p.reported_size);
   *type = RecoveryPpiModel::kDefaultCapsuleType;
@@ -226,15 +263,11 @@ EFI_STATUS EFIAPI HostilePei::get_info(EFI_PEI_SERVICES** services, EFI_PEI_DEVI
 EFI_STATUS EFIAPI HostilePei::load(EFI_PEI_SERVICES** services, EFI_PEI_DEVICE_RECOVERY_MODULE_PPI* self,
                                    UINTN instance, VOID* buffer) {
   HostilePei& pei = of(services, "LoadRecoveryCapsule");
-  (void)instance;
+  pei.note("LoadRecoveryCapsule", {instance});
   const HostileProvider& p = pei.provider(self, "LoadRecoveryCapsule");
   if (buffer == nullptr) return EFI_INVALID_PARAMETER;
-  const std::size_t room = pei.room_at(buffer);
-  if (room == 0) pei.misuse("LoadRecoveryCapsule into memory the core did not hand out");
-  // A provider writes what it delivers, but no more than the block it was handed holds: the
-  // module sized that block from the size the provider reported.
-  std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(p.delivered, pei.capsule_->size()));
-  n = std::min(n, room);
+  if (pei.room_at(buffer) == 0) pei.misuse("LoadRecoveryCapsule into memory the core did not hand out");
+  const std::size_t n = pei.delivery(p, buffer);
   if (n != 0) std::memcpy(buffer, pei.capsule_->data(), n);
   return p.load_status;
 }

@@ -189,6 +189,14 @@ RecoveryPpiModel* PeiEnvironment::find_recovery_ppi(const void* ppi) {
   return nullptr;
 }
 
+std::uint64_t PeiEnvironment::load_size(const void* ppi, std::uint64_t instance, const void* buffer) {
+  (void)buffer;
+  RecoveryPpiModel* model = find_recovery_ppi(ppi);
+  return model != nullptr && instance < model->capsule_count()
+             ? model->load_size(static_cast<std::size_t>(instance))
+             : 1;
+}
+
 std::size_t PeiEnvironment::count(std::string_view name) const {
   return static_cast<std::size_t>(
       std::count_if(calls_.begin(), calls_.end(), [&](const PeiCall& c) { return c.name == name; }));

@@ -11,21 +11,14 @@
 #include "pi/PeiServices.h"
 #include "sim/pei/LowMemory.h"
 #include "sim/pei/PeiCall.h"
+#include "sim/pei/PeiCore.h"
 
 namespace sim {
 
 class RecoveryPpiModel;
 class SpeakerModel;
 
-// One successful allocation.
-struct PeiAllocation {
-  bool pages = false;             // AllocatePages, else AllocatePool
-  std::uint32_t memory_type = 0;  // AllocatePages only
-  std::uint64_t bytes = 0;
-  std::uint64_t address = 0;
-};
-
-class PeiEnvironment {
+class PeiEnvironment final : public PeiCore {
  public:
   // Pages and pool together may not exceed this unless set_memory_limit says otherwise.
   static constexpr std::uint64_t kDefaultMemoryLimit = std::uint64_t{256} << 20;
@@ -34,12 +27,12 @@ class PeiEnvironment {
   static constexpr std::uint64_t kMaxPoolAllocation = 0xFFF8 - 8;
 
   PeiEnvironment();
-  ~PeiEnvironment();
+  ~PeiEnvironment() override;
   PeiEnvironment(const PeiEnvironment&) = delete;
   PeiEnvironment& operator=(const PeiEnvironment&) = delete;
 
   // What the module receives as its PeiServices argument (a pointer to the table pointer).
-  const EFI_PEI_SERVICES** services() { return &table_pointer_; }
+  const EFI_PEI_SERVICES** services() override { return &table_pointer_; }
   // The live environment whose services() equals `services`; null when there is none.
   static PeiEnvironment* from(const void* services);
 
@@ -61,6 +54,10 @@ class PeiEnvironment {
   void fail_allocate_pool(EFI_STATUS status) { fail_pool_ = status; }
   void set_memory_limit(std::uint64_t bytes) { memory_.set_limit(bytes); }
   const std::vector<PeiAllocation>& allocations() const { return allocations_; }
+  std::vector<PeiAllocation> handed_out() const override { return allocations_; }
+  // A recovery model's load writes its capsule (one byte is checked for a PPI it does not know).
+  std::uint64_t load_size(const void* ppi, std::uint64_t instance, const void* buffer) override;
+  [[noreturn]] void misuse(const std::string& what) override { fail_loudly(this, what); }
 
   // --- the record -----------------------------------------------------------------------------
   const std::vector<PeiCall>& calls() const { return calls_; }

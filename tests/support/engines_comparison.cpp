@@ -60,13 +60,13 @@ std::string comparable_report(const rsim::Report& r) {
   return j.dump();
 }
 
-std::string differences(
-    const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
-    const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
+std::string trace_differences(
+    const TraceDigest& a, const TraceDigest& b, const char* a_name, const char* b_name,
+    const std::function<TraceDigest(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
   std::ostringstream out;
-  if (a.digest.hash() != b.digest.hash() || a.digest.count() != b.digest.count()) {
-    const auto& ca = a.digest.checkpoints();
-    const auto& cb = b.digest.checkpoints();
+  if (a.hash() != b.hash() || a.count() != b.count()) {
+    const auto& ca = a.checkpoints();
+    const auto& cb = b.checkpoints();
     std::size_t window = 0;
     while (window < ca.size() && window < cb.size() && ca[window] == cb[window]) {
       window++;
@@ -74,9 +74,9 @@ std::string differences(
     // Accesses are numbered from 1 on a fresh platform; window w ends at access (w + 1) * K.
     std::uint64_t from = window * TraceDigest::kCheckpoint + 1;
     std::uint64_t to = from + TraceDigest::kCheckpoint;
-    EngineRun ka = rerun(false, from, to), kb = rerun(true, from, to);
-    const auto& xa = ka.digest.kept();
-    const auto& xb = kb.digest.kept();
+    TraceDigest ka = rerun(false, from, to), kb = rerun(true, from, to);
+    const auto& xa = ka.kept();
+    const auto& xb = kb.kept();
     std::size_t i = 0;
     auto same = [](const sim::Access& p, const sim::Access& q) {
       return p.index == q.index && p.time == q.time && p.space == q.space && p.write == q.write &&
@@ -85,11 +85,20 @@ std::string differences(
     while (i < xa.size() && i < xb.size() && same(xa[i], xb[i])) {
       i++;
     }
-    out << "traces differ (" << a_name << " " << a.digest.count() << " accesses, " << b_name << " "
-        << b.digest.count() << "); first difference: " << a_name << " "
-        << (i < xa.size() ? show(xa[i]) : "ends") << ", " << b_name << " "
-        << (i < xb.size() ? show(xb[i]) : "ends") << "\n";
+    out << "traces differ (" << a_name << " " << a.count() << " accesses, " << b_name << " " << b.count()
+        << "); first difference: " << a_name << " " << (i < xa.size() ? show(xa[i]) : "ends") << ", "
+        << b_name << " " << (i < xb.size() ? show(xb[i]) : "ends") << "\n";
   }
+  return out.str();
+}
+
+std::string differences(
+    const EngineRun& a, const EngineRun& b, const char* a_name, const char* b_name,
+    const std::function<EngineRun(bool second, std::uint64_t from, std::uint64_t to)>& rerun) {
+  std::ostringstream out;
+  out << trace_differences(
+      a.digest, b.digest, a_name, b_name,
+      [&](bool second, std::uint64_t from, std::uint64_t to) { return rerun(second, from, to).digest; });
   std::string ra = comparable_report(a.result.report), rb = comparable_report(b.result.report);
   if (ra != rb) {
     out << "reports differ:\n  " << a_name << " " << ra << "\n  " << b_name << " " << rb << "\n";

@@ -50,6 +50,12 @@ EngineRun rehearse_on(rsim::Options options, const std::string& engine,
 // the engine and image, and the host time.
 std::string comparable_report(const rsim::Report& r);
 
+// Empty when the two traces are the same access for access; otherwise the first access that
+// differs, found by replaying each side (`rerun`) with a window of accesses kept.
+std::string trace_differences(
+    const TraceDigest& a, const TraceDigest& b, const char* a_name, const char* b_name,
+    const std::function<TraceDigest(bool second, std::uint64_t from, std::uint64_t to)>& rerun);
+
 // Empty when `a` and `b` saw the same accesses, report and final flash; otherwise what differs
 // first. `rerun` replays a side with a window of accesses kept, to name the first differing access.
 std::string differences(
