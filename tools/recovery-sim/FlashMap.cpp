@@ -42,7 +42,8 @@ bool own_bytes(const FlashRig& rig, std::uint32_t address) { return 0x100000000u
 std::array<bool, kMapCells> cells_written(const FlashRig& rig) {
   // Over an all-zero flash a capsule of 0xFF bytes marks exactly the bytes a recovery writes.
   static const std::vector<std::uint8_t> ones(kCapsuleBytes, 0xFF);
-  const std::vector<std::uint8_t> marked = rig.expected(std::vector<std::uint8_t>(rig.size(), 0), ones.data());
+  const std::vector<std::uint8_t> marked =
+      rig.expected(std::vector<std::uint8_t>(rig.size(), 0), ones.data());
   std::array<bool, kMapCells> written{};
   for (std::uint32_t i = 0; i < kMapCells; i++) {
     const std::uint32_t address = kWindowBase + i * kChunk;
@@ -68,14 +69,15 @@ bool overlaps(std::uint64_t a, std::uint64_t a_len, std::uint64_t b, std::uint64
 }  // namespace
 
 std::vector<MapCell> map_flash(const FlashRig& rig, const std::array<bool, kMapCells>& written,
-                               const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& expected,
+                               const std::vector<std::uint8_t>& before,
+                               const std::vector<std::uint8_t>& expected,
                                const std::vector<std::uint8_t>& now, std::uint32_t chunks_started,
                                const std::optional<CutFacts>& cut) {
   std::vector<MapCell> cells(kMapCells);
   const std::uint64_t size = std::min({before.size(), expected.size(), now.size()});
   const std::optional<InFlight> torn_op =
       cut && cut->in_flight && cut->in_flight->torn != 0 && cut->in_flight->length != 0 ? cut->in_flight
-                                                                                           : std::nullopt;
+                                                                                        : std::nullopt;
   for (std::uint32_t i = 0; i < kMapCells; i++) {
     const std::uint32_t address = kWindowBase + i * kChunk;
     const std::uint64_t at = rig.offset_of(address);
@@ -83,13 +85,14 @@ std::vector<MapCell> map_flash(const FlashRig& rig, const std::array<bool, kMapC
     if (!own_bytes(rig, address) || at + kChunk > size) continue;  // an alias: its bytes are another cell's
     for (std::uint32_t k = 0; k < kChunk; k++) cell.differing += now[at + k] != expected[at + k] ? 1 : 0;
     const bool preserved = address >= kSkipBase && address < kSkipEnd;
-    const bool untouched =
-        std::memcmp(now.data() + static_cast<std::ptrdiff_t>(at), before.data() + static_cast<std::ptrdiff_t>(at),
-                    kChunk) == 0;
+    const bool untouched = std::memcmp(now.data() + static_cast<std::ptrdiff_t>(at),
+                                       before.data() + static_cast<std::ptrdiff_t>(at), kChunk) == 0;
     if (torn_op && cell.differing != 0 && overlaps(at, kChunk, torn_op->offset, torn_op->length)) {
       cell.state = CellState::Torn;
     } else if (!written[i]) {
-      cell.state = cell.differing != 0 ? CellState::Differs : preserved ? CellState::Kept : CellState::Outside;
+      cell.state = cell.differing != 0 ? CellState::Differs
+                   : preserved         ? CellState::Kept
+                                       : CellState::Outside;
     } else if (untouched && (preserved || counter_of(i) >= chunks_started)) {
       cell.state = CellState::NotReached;  // (a refused capsule leaves every cell so, as it should)
     } else {

@@ -41,7 +41,8 @@ std::array<bool, kMapCells> cells_written(const FlashRig& rig);
 // The window after a run. `before`, `expected` and `now` are the whole flash (the rig's layout);
 // `chunks_started` counts the chunk counters the module wrote (it works upwards from 0xFFE00000).
 std::vector<MapCell> map_flash(const FlashRig& rig, const std::array<bool, kMapCells>& written,
-                               const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& expected,
+                               const std::vector<std::uint8_t>& before,
+                               const std::vector<std::uint8_t>& expected,
                                const std::vector<std::uint8_t>& now, std::uint32_t chunks_started,
                                const std::optional<CutFacts>& cut);
 

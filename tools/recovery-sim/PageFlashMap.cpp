@@ -35,8 +35,9 @@ std::string cell_title(const Report& r, std::uint32_t i, const MapCell& c) {
   const std::uint64_t size = r.flash.size != 0 ? r.flash.size : kCapsuleBytes;
   const std::uint64_t linear = (size - (0x100000000ull - address) % size) % size;
   char buf[192];
-  std::snprintf(buf, sizeof buf, "memory 0x%08X-0x%08X, linear 0x%06llX: %s; %u of 4096 bytes differ", address,
-                address + kChunk - 1, static_cast<unsigned long long>(linear), state_words(c.state), c.differing);
+  std::snprintf(buf, sizeof buf, "memory 0x%08X-0x%08X, linear 0x%06llX: %s; %u of 4096 bytes differ",
+                address, address + kChunk - 1, static_cast<unsigned long long>(linear), state_words(c.state),
+                c.differing);
   return buf;
 }
 
@@ -71,7 +72,8 @@ HtmlData wrong_ranges(const Report& r) {
 
 std::string cell_range_text(std::uint32_t first, std::uint32_t last) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%08X-0x%08X", kWindowBase + first * kChunk, kWindowBase + (last + 1) * kChunk - 1);
+  std::snprintf(buf, sizeof buf, "0x%08X-0x%08X", kWindowBase + first * kChunk,
+                kWindowBase + (last + 1) * kChunk - 1);
   return buf;
 }
 

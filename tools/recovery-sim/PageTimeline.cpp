@@ -18,8 +18,8 @@ namespace {
 constexpr double kLeft = 130, kPlot = 1000, kLane = 30, kTop = 24;
 
 enum Lane { kEcLane, kChipsetLane, kDetectLane, kBlocksLane, kBeepsLane, kPostLane, kBootLane, kLanes };
-const char* const kLaneNames[kLanes] = {"EC", "BIOS write", "Detection", "64 KiB blocks",
-                                        "Beeps",  "POST codes", "Boot block"};
+const char* const kLaneNames[kLanes] = {"EC",    "BIOS write", "Detection", "64 KiB blocks",
+                                        "Beeps", "POST codes", "Boot block"};
 
 // Drawing on simulated time from 0 to the end of the run.
 struct Scale {
@@ -46,8 +46,8 @@ HtmlData ticks(const Scale& s) {
   return list;
 }
 
-HtmlData bar(const Scale& s, int lane, double start, double end, const std::string& cls, const std::string& title,
-             const std::string& anchor) {
+HtmlData bar(const Scale& s, int lane, double start, double end, const std::string& cls,
+             const std::string& title, const std::string& anchor) {
   HtmlData b;
   const double x0 = s.x(start), x1 = std::max(s.x(end), x0 + 2);
   b.set("x", svg_number(x0));
@@ -90,7 +90,7 @@ HtmlData phase(const Options& o, const std::string& anchor, const std::string& n
 // The worst state among a block's cells: what its bar on the timeline shows.
 CellState block_state(const Report& r, std::uint32_t block) {
   static constexpr CellState kWorstFirst[] = {CellState::Torn, CellState::Differs, CellState::NotReached,
-                                               CellState::Rewritten};
+                                              CellState::Rewritten};
   for (CellState s : kWorstFirst) {
     for (std::uint32_t k = 0; k < 16 && block * 16 + k < r.flash.map.size(); k++) {
       if (r.flash.map[block * 16 + k].state == s) return s;
@@ -165,9 +165,10 @@ HtmlData timeline_html(const Options& o, const Report& r) {
   for (std::uint32_t b = 0; b < kBlocks; b++) {
     const BlockTimes& bt = t.blocks[b];
     if (!bt.erase && !bt.program) continue;
-    const std::uint64_t from = std::min(bt.erase ? bt.erase->start : end, bt.program ? bt.program->start : end);
-    const std::uint64_t to =
-        std::min<std::uint64_t>(end, std::max(bt.erase ? bt.erase->end : 0, bt.program ? bt.program->end : 0));
+    const std::uint64_t from =
+        std::min(bt.erase ? bt.erase->start : end, bt.program ? bt.program->start : end);
+    const std::uint64_t to = std::min<std::uint64_t>(
+        end, std::max(bt.erase ? bt.erase->end : 0, bt.program ? bt.program->end : 0));
     const CellState state = block_state(r, b);
     const std::string anchor = "block-" + std::to_string(b);
     const std::string range = cell_range_text(b * 16, b * 16 + 15);
@@ -230,10 +231,10 @@ HtmlData timeline_html(const Options& o, const Report& r) {
   } else {
     d.set("end_label", r.outcome.kind == sim::OutcomeKind::FinalSpin ? "final spin" : "end of the run");
     const std::uint64_t last = t.ec_commands.size() > entering ? t.ec_commands[entering] : end;
-    phases.push_back(phase(o, "phase-end",
-                           r.outcome.kind == sim::OutcomeKind::FinalSpin ? "Leaving flash mode, final spin"
-                                                                         : "End of the run",
-                           std::min(last, end), end, outcome_text(r.outcome), trace_point_at(std::min(last, end))));
+    phases.push_back(phase(
+        o, "phase-end",
+        r.outcome.kind == sim::OutcomeKind::FinalSpin ? "Leaving flash mode, final spin" : "End of the run",
+        std::min(last, end), end, outcome_text(r.outcome), trace_point_at(std::min(last, end))));
   }
   HtmlData lanes{HtmlData::type::list};
   for (int l = 0; l < kLanes; l++) {

@@ -157,7 +157,8 @@ Report run_once(Bench& b) {
 
   std::optional<sim::Nanos> write_enabled;
   machine.lpc().on_bios_cntl_write = [&] {
-    if (!write_enabled && machine.lpc().bios_write_enabled()) write_enabled = machine.platform().now() - start;
+    if (!write_enabled && machine.lpc().bios_write_enabled())
+      write_enabled = machine.platform().now() - start;
   };
   auto t0 = std::chrono::steady_clock::now();
   sim::Outcome outcome = b.engine.run(machine, pei);
@@ -186,7 +187,8 @@ Report run_once(Bench& b) {
   r.post_codes.assign(codes.begin() + static_cast<std::ptrdiff_t>(post_mark), codes.end());
   r.chunks_done = chunks_started(r.post_codes);
   const auto& post_times = machine.post().times();
-  for (std::size_t i = post_mark; i < post_times.size(); i++) r.timeline.post_codes.push_back(post_times[i] - start);
+  for (std::size_t i = post_mark; i < post_times.size(); i++)
+    r.timeline.post_codes.push_back(post_times[i] - start);
   const auto& ec = machine.ec().commands();
   for (std::size_t i = ec_mark; i < ec.size(); i++) {
     r.ec_commands.emplace_back(ec[i].command, ec[i].data);
@@ -207,9 +209,9 @@ Report run_once(Bench& b) {
 }
 
 // The flash now against the flash before the run and the expectation.
-void check_flash(Report& r, sim::Machine& machine, const FlashRig& rig, const std::array<bool, kMapCells>& written,
-                 const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& expected,
-                 const std::vector<std::uint8_t>& final_flash) {
+void check_flash(Report& r, sim::Machine& machine, const FlashRig& rig,
+                 const std::array<bool, kMapCells>& written, const std::vector<std::uint8_t>& before,
+                 const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& final_flash) {
   r.chipset = rig.chipset_registers();
   r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
   for (std::size_t i = 0; i < before.size(); i++) {

@@ -47,8 +47,8 @@ HtmlData settings(const Options& o, const Report& r) {
   for (const auto& f : r.faults) faults += (faults.empty() ? "" : ", ") + f;
   list.push_back(row("Faults", faults.empty() ? "none" : faults));
   list.push_back(row("Flash before", o.flash_in ? *o.flash_in : "the old-flash test pattern"));
-  list.push_back(row("Capsule", (o.capsule_file ? *o.capsule_file : std::string("generated test pattern")) + ", " +
-                                    std::to_string(r.capsule_size) + " bytes" +
+  list.push_back(row("Capsule", (o.capsule_file ? *o.capsule_file : std::string("generated test pattern")) +
+                                    ", " + std::to_string(r.capsule_size) + " bytes" +
                                     (r.capsule_refused ? ", refused by the module (too short)" : "")));
   list.push_back(row("Engine", r.engine == "host" ? "host (the module built for this machine)"
                                                   : r.engine + " (the shipped IA32 image)"));
@@ -69,7 +69,8 @@ std::string flash_text(const Report& r) {
   if (r.flash.verified()) return "verified: " + std::to_string(r.flash.size) + " bytes as expected";
   return std::to_string(r.flash.mismatches) + " of " + std::to_string(r.flash.size) +
          " bytes differ from the expectation, first at " + r.flash.first_mismatch_where + "; " +
-         (r.flash.changed == 0 ? "the flash is untouched" : std::to_string(r.flash.changed) + " bytes changed");
+         (r.flash.changed == 0 ? "the flash is untouched"
+                               : std::to_string(r.flash.changed) + " bytes changed");
 }
 
 HtmlData beeps(const Report& r) {
@@ -112,7 +113,8 @@ HtmlData counters(const std::map<std::string, std::uint64_t>& values, bool skip_
 HtmlData cut_facts(const Report& r) {
   const CutFacts& c = *r.cut;
   HtmlData list{HtmlData::type::list};
-  list.push_back(row("When", seconds_text(c.time) + " into the run, after access " + std::to_string(c.access)));
+  list.push_back(
+      row("When", seconds_text(c.time) + " into the run, after access " + std::to_string(c.access)));
   list.push_back(row("Where", c.chunk ? "chunk " + std::to_string(*c.chunk) + " (" +
                                             hex(kWindowBase + *c.chunk * kChunk) + "), block " +
                                             std::to_string(*c.chunk / 16) + ", " + c.phase
@@ -122,12 +124,14 @@ HtmlData cut_facts(const Report& r) {
     list.push_back(row("In flight", f.operation == "status write"
                                         ? "a write of the part's status register"
                                         : f.operation + " of " + hex(f.offset, 6) + "-" +
-                                              hex(f.offset + f.length - 1, 6) + ": " + std::to_string(f.torn) +
-                                              " of " + std::to_string(f.length) + " bytes left neither old nor new"));
+                                              hex(f.offset + f.length - 1, 6) + ": " +
+                                              std::to_string(f.torn) + " of " + std::to_string(f.length) +
+                                              " bytes left neither old nor new"));
   }
-  list.push_back(row("The board", c.board_cannot_start
-                                      ? "cannot start again: the boot block is torn (it needs an external programmer)"
-                                      : "can start the recovery again: the boot block holds old or new contents"));
+  list.push_back(
+      row("The board", c.board_cannot_start
+                           ? "cannot start again: the boot block is torn (it needs an external programmer)"
+                           : "can start the recovery again: the boot block holds old or new contents"));
   return list;
 }
 
@@ -149,7 +153,8 @@ std::string rehearsal_page(const Options& o, const Report& r, int status) {
                                                "requested fault never fired");
   d.set("flash", flash_text(r));
   d.set("time", seconds_text(r.simulated_ns) + " on hardware (simulated), " + std::to_string(r.accesses) +
-                    " accesses, " + std::to_string(static_cast<std::uint64_t>(r.host_ms + 0.5)) + " ms host time");
+                    " accesses, " + std::to_string(static_cast<std::uint64_t>(r.host_ms + 0.5)) +
+                    " ms host time");
   d.set("settings", settings(o, r));
   if (r.image) {
     d.set("image_path", r.image->first);
@@ -199,10 +204,10 @@ std::string rehearsal_page(const Options& o, const Report& r, int status) {
   if (r.brick_window) {
     char share[32];
     std::snprintf(share, sizeof share, "%.2f", r.brick_window->share_percent(r.simulated_ns));
-    d.set("brick", seconds_text(r.brick_window->total(r.simulated_ns)) + " of " + seconds_text(r.simulated_ns) +
-                       " (" + share + " %) with the boot block " + hex(r.brick_window->first) + "-" +
-                       hex(r.brick_window->last) + " neither old nor new, in " +
-                       std::to_string(r.brick_window->spans.size()) +
+    d.set("brick", seconds_text(r.brick_window->total(r.simulated_ns)) + " of " +
+                       seconds_text(r.simulated_ns) + " (" + share + " %) with the boot block " +
+                       hex(r.brick_window->first) + "-" + hex(r.brick_window->last) +
+                       " neither old nor new, in " + std::to_string(r.brick_window->spans.size()) +
                        (r.brick_window->spans.size() == 1 ? " span" : " spans"));
   }
   if (r.recovery_after_cut) d.set("after_cut", r.recovery_after_cut->summary());

@@ -20,8 +20,8 @@
 #include "tools/recovery-sim/PartCatalog.h"
 #include "tools/recovery-sim/PowerCutSurvey.h"
 #include "tools/recovery-sim/ProgressBar.h"
-#include "tools/recovery-sim/RehearsalPage.h"
 #include "tools/recovery-sim/Rehearsal.h"
+#include "tools/recovery-sim/RehearsalPage.h"
 #include "tools/recovery-sim/Survey.h"
 #include "tools/recovery-sim/WorksWith.h"
 
@@ -308,8 +308,8 @@ int main(int argc, char** argv) {
                              .c_str());
     }
     if (!page_failed.empty()) {
-      std::fprintf(stderr, "recovery-sim: the rehearsal ran (%s), but %s\n", r.success() ? "SUCCESS" : "FAILED",
-                   page_failed.c_str());
+      std::fprintf(stderr, "recovery-sim: the rehearsal ran (%s), but %s\n",
+                   r.success() ? "SUCCESS" : "FAILED", page_failed.c_str());
       return checked_stdout(rsim::kRecoveryFailed);
     }
     return checked_stdout(status);
