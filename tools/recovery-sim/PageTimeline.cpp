@@ -178,7 +178,8 @@ HtmlData timeline_html(const Options& o, const Report& r) {
     // Numbered where the bar has room for it.
     if (s.x(static_cast<double>(to)) - s.x(static_cast<double>(from)) >= 16) {
       block_bar.set("label", std::to_string(b));
-      block_bar.set("label_x", svg_number((s.x(static_cast<double>(from)) + s.x(static_cast<double>(to))) / 2));
+      block_bar.set("label_x",
+                    svg_number((s.x(static_cast<double>(from)) + s.x(static_cast<double>(to))) / 2));
       block_bar.set("label_y", svg_number(lane_y(kBlocksLane) + kLane / 2 + 4));
     }
     bars.push_back(block_bar);
