@@ -670,7 +670,9 @@ TEST_F(RecoverySim, TheFlashMapCountsEachCellOnce) {
 TEST_F(RecoverySim, HtmlPageEscapesUserTextAndReportsAFailedWrite) {
   const std::string capsule = path("a<b>&'c\".bin");
   write(capsule, std::vector<char>(16, 'x'));
-  Result r = run("--quiet --capsule \"" + capsule + "\" --html " + path("page.html"));
+  std::string quoted = "'";
+  for (char c : capsule) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  Result r = run("--quiet --capsule " + quoted + "' --html " + path("page.html"));
   EXPECT_EQ(r.exit_code, 1) << r.out;
   std::vector<char> page = bytes(path("page.html"));
   std::string html(page.begin(), page.end());

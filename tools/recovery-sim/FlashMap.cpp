@@ -8,23 +8,23 @@
 
 namespace rsim {
 
-const char* cell_state_name(CellState s) {
-  switch (s) {
-    case CellState::Rewritten:
-      return "rewritten";
-    case CellState::Differs:
-      return "differs";
-    case CellState::Kept:
-      return "kept";
-    case CellState::Torn:
-      return "torn";
-    case CellState::NotReached:
-      return "not_reached";
-    case CellState::Outside:
-      break;
-  }
-  return "outside";
-}
+namespace {
+
+// In the order of CellState: the name the page and the report use, and the legend's words.
+constexpr const char* kStateNames[][2] = {
+    {"rewritten",   "rewritten as expected"                          },
+    {"differs",     "differs from the expectation"                   },
+    {"kept",        "preserved range, kept"                          },
+    {"torn",        "torn by the power cut"                          },
+    {"not_reached", "not reached, old contents"                      },
+    {"outside",     "outside the BIOS region (no recovery writes it)"},
+};
+
+}  // namespace
+
+const char* cell_state_name(CellState s) { return kStateNames[static_cast<int>(s)][0]; }
+
+const char* cell_state_words(CellState s) { return kStateNames[static_cast<int>(s)][1]; }
 
 const std::array<CellState, 6>& cell_states() {
   static const std::array<CellState, 6> all{CellState::Rewritten, CellState::Differs,    CellState::Kept,

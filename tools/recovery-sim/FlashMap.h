@@ -28,6 +28,8 @@ enum class CellState {
 // "rewritten", "differs", "kept", "torn", "not_reached", "outside": the page's data-state and the
 // report's flash.map keys.
 const char* cell_state_name(CellState s);
+// "rewritten as expected", "torn by the power cut", ...: the state in words, for a legend.
+const char* cell_state_words(CellState s);
 const std::array<CellState, 6>& cell_states();
 
 struct MapCell {

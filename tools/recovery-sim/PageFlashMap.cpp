@@ -12,32 +12,14 @@ namespace {
 constexpr int kCell = 16, kGap = 2, kLabel = 172, kTop = 22;
 constexpr std::uint32_t kCellsPerBlock = 16;
 
-const char* state_words(CellState s) {
-  switch (s) {
-    case CellState::Rewritten:
-      return "rewritten as expected";
-    case CellState::Differs:
-      return "differs from the expectation";
-    case CellState::Kept:
-      return "preserved range, kept";
-    case CellState::Torn:
-      return "torn by the power cut";
-    case CellState::NotReached:
-      return "not reached, old contents";
-    case CellState::Outside:
-      break;
-  }
-  return "outside the BIOS region (no recovery writes it)";
-}
-
 std::string cell_title(const Report& r, std::uint32_t i, const MapCell& c) {
   const std::uint32_t address = kWindowBase + i * kChunk;
   const std::uint64_t size = r.flash.size != 0 ? r.flash.size : kCapsuleBytes;
   const std::uint64_t linear = (size - (0x100000000ull - address) % size) % size;
   char buf[192];
   std::snprintf(buf, sizeof buf, "memory 0x%08X-0x%08X, linear 0x%06llX: %s; %u of 4096 bytes differ",
-                address, address + kChunk - 1, static_cast<unsigned long long>(linear), state_words(c.state),
-                c.differing);
+                address, address + kChunk - 1, static_cast<unsigned long long>(linear),
+                cell_state_words(c.state), c.differing);
   return buf;
 }
 
@@ -53,7 +35,7 @@ HtmlData wrong_ranges(const Report& r) {
     if (s == CellState::Differs || s == CellState::Torn || s == CellState::NotReached) {
       HtmlData item;
       item.set("state", cell_state_name(s));
-      item.set("words", state_words(s));
+      item.set("words", cell_state_words(s));
       item.set("range", cell_range_text(i, end - 1));
       item.set("blocks", i / kCellsPerBlock == (end - 1) / kCellsPerBlock
                              ? "block " + std::to_string(i / kCellsPerBlock)
@@ -132,7 +114,7 @@ HtmlData flash_map_html(const Report& r) {
   for (CellState s : cell_states()) {
     HtmlData item;
     item.set("state", cell_state_name(s));
-    item.set("words", state_words(s));
+    item.set("words", cell_state_words(s));
     item.set("count", std::to_string(counts.at(cell_state_name(s))));
     legend.push_back(item);
   }
