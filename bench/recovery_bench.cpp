@@ -138,8 +138,19 @@ void BM_DefaultRehearsalWithHtml(benchmark::State& state) {
   state.counters["page_bytes"] = static_cast<double>(bytes);
 }
 
+// The page alone, of the default rehearsal's report.
+void BM_RehearsalPage(benchmark::State& state) {
+  rsim::Options o;
+  o.quiet = true;
+  const rsim::RehearsalResult r = rsim::rehearse(o);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(rsim::rehearsal_page(o, r.report, 0));
+  }
+}
+
 BENCHMARK_CAPTURE(BM_DefaultRehearsal, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_DefaultRehearsalWithHtml)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_RehearsalPage)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DefaultRehearsal, Ia32, Engine::Ia32)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_SpiSoftwareSequencing, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK_CAPTURE(BM_SpiHardwareSequencing, Host, Engine::Host)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -1,6 +1,7 @@
 // Beeps rendered to a 16-bit mono WAV file.
 #include "tools/recovery-sim/BeepsWav.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "tools/recovery-sim/Files.h"
@@ -21,12 +22,17 @@ std::vector<std::uint8_t> beeps_wav(const std::vector<Beep>& beeps, std::uint32_
   std::vector<std::int16_t> samples;
   const double step = 2.0 * M_PI * frequency / kWavRate;
   auto span = [](std::uint64_t us) { return static_cast<std::size_t>(us * kWavRate / 1000000); };
+  // Every tone starts at phase 0: one tone as long as the longest, cut to each beep's length.
+  std::size_t longest = 0;
+  for (const auto& b : beeps) longest = std::max(longest, span(b.duration));
+  std::vector<std::int16_t> tone(longest);
+  for (std::size_t s = 0; s < longest; s++) {
+    tone[s] = static_cast<std::int16_t>(12000 * std::sin(step * static_cast<double>(s)));
+  }
   for (const auto& b : beeps) {
     for (std::uint64_t i = 0; i < b.count; i++) {
-      std::size_t tone = span(b.duration);
-      for (std::size_t s = 0; s < tone; s++) {
-        samples.push_back(static_cast<std::int16_t>(12000 * std::sin(step * static_cast<double>(s))));
-      }
+      samples.insert(samples.end(), tone.begin(),
+                     tone.begin() + static_cast<std::ptrdiff_t>(span(b.duration)));
       samples.insert(samples.end(), span(b.interval), 0);
     }
   }
@@ -47,7 +53,12 @@ std::vector<std::uint8_t> beeps_wav(const std::vector<Beep>& beeps, std::uint32_
   put(wav, 16, 2);
   put(wav, "data");
   put(wav, data_bytes, 4);
-  for (std::int16_t s : samples) put(wav, static_cast<std::uint16_t>(s), 2);
+  wav.resize(44 + data_bytes);
+  std::uint8_t* at = wav.data() + 44;
+  for (std::int16_t s : samples) {
+    *at++ = static_cast<std::uint8_t>(static_cast<std::uint16_t>(s));
+    *at++ = static_cast<std::uint8_t>(static_cast<std::uint16_t>(s) >> 8);
+  }
   return wav;
 }
 

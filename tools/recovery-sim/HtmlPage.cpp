@@ -1,7 +1,7 @@
 // Rendering the built-in page templates.
 #include "tools/recovery-sim/HtmlPage.h"
 
-#include <cstdio>
+#include <cmath>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -44,12 +44,24 @@ std::string render_html(const std::string& name, const HtmlData& data) {
   return html;
 }
 
+// kainjow hands out only const access to what it holds; the objects themselves are not const.
+HtmlData& html_child(HtmlData& parent, const std::string& name, HtmlData::type type) {
+  parent.set(name, HtmlData{type});
+  return const_cast<HtmlData&>(*parent.get(name));
+}
+
+HtmlData& html_item(HtmlData& list) {
+  list.push_back(HtmlData{HtmlData::type::object});
+  return const_cast<HtmlData&>(list.list_value().back());
+}
+
 std::string svg_number(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  std::string s = buf;
-  if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
-  return s == "-0" ? "0" : s;
+  // Tenths as an integer: printf's floating-point path would cost more than the rest of a cell.
+  const long long tenths = std::llround(v * 10);
+  const long long whole = (tenths < 0 ? -tenths : tenths) / 10, tenth = (tenths < 0 ? -tenths : tenths) % 10;
+  std::string s = (tenths < 0 ? "-" : "") + std::to_string(whole);
+  if (tenth != 0) s += "." + std::to_string(tenth);
+  return s;
 }
 
 std::string data_uri(const std::string& mime, std::span<const std::uint8_t> bytes) {

@@ -24,6 +24,13 @@ std::string data_uri(const std::string& mime, std::span<const std::uint8_t> byte
 // A coordinate or length for SVG: one decimal, no trailing zeros ("12.5", "40").
 std::string svg_number(double v);
 
+// Filling data in place: kainjow's set() and push_back() copy what they are given, nested lists
+// and all, so a page of a few thousand values is built where it ends up instead. html_child sets
+// an empty object or list under `name` and returns it; html_item appends an empty object to a list
+// (what it returns holds until the next item is added to that list).
+HtmlData& html_child(HtmlData& parent, const std::string& name, HtmlData::type type = HtmlData::type::object);
+HtmlData& html_item(HtmlData& list);
+
 // A mustache list from a range: `item` turns each element into its data.
 template <typename Range, typename Fn>
 HtmlData html_list(const Range& range, Fn item) {

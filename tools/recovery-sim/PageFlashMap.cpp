@@ -59,44 +59,40 @@ std::string cell_range_text(std::uint32_t first, std::uint32_t last) {
   return buf;
 }
 
-HtmlData flash_map_html(const Report& r) {
-  HtmlData map;
+void flash_map_html(const Report& r, HtmlData& map) {
   const auto& cells = r.flash.map;
   const int width = kLabel + static_cast<int>(kCellsPerBlock) * (kCell + kGap);
   const int rows = static_cast<int>(cells.size() / kCellsPerBlock);
   map.set("width", std::to_string(width));
   map.set("height", std::to_string(kTop + rows * (kCell + kGap) + 4));
   map.set("cell", std::to_string(kCell));
-  HtmlData columns{HtmlData::type::list};
+  HtmlData& columns = html_child(map, "columns", HtmlData::type::list);
   for (std::uint32_t c = 0; c < kCellsPerBlock; c += 4) {
-    HtmlData col;
+    HtmlData& col = html_item(columns);
     col.set("x", std::to_string(kLabel + static_cast<int>(c) * (kCell + kGap)));
     col.set("label", "+" + std::to_string(c * 4) + "K");
-    columns.push_back(col);
   }
-  map.set("columns", columns);
   map.set("top", std::to_string(kTop - 8));
   const std::optional<std::uint32_t> cut_chunk = r.cut ? r.cut->chunk : std::nullopt;
-  HtmlData row_list{HtmlData::type::list};
+  HtmlData& row_list = html_child(map, "rows", HtmlData::type::list);
   for (int row = 0; row < rows; row++) {
-    HtmlData rd;
+    HtmlData& rd = html_item(row_list);
     const int y = kTop + row * (kCell + kGap);
     const std::uint32_t address = kWindowBase + static_cast<std::uint32_t>(row) * kCellsPerBlock * kChunk;
     char label[64];
     std::snprintf(label, sizeof label, "0x%08X  %2d", address, row);
     rd.set("label", label);
-    rd.set("text_y", std::to_string(y + kCell - 4));
+    rd.set("y", std::to_string(y));
+    rd.set("text_y", std::to_string(kCell - 4));
     if (address == kSkipBase) rd.set("note", "preserved");
     if (r.brick_window && address == (r.brick_window->first & ~0xFFFFu)) rd.set("note", "boot block");
-    HtmlData row_cells{HtmlData::type::list};
+    HtmlData& row_cells = html_child(rd, "cells", HtmlData::type::list);
     for (std::uint32_t k = 0; k < kCellsPerBlock; k++) {
       const std::uint32_t i = static_cast<std::uint32_t>(row) * kCellsPerBlock + k;
-      HtmlData cd;
+      HtmlData& cd = html_item(row_cells);
       cd.set("x", std::to_string(kLabel + static_cast<int>(k) * (kCell + kGap)));
-      cd.set("y", std::to_string(y));
       cd.set("state", cell_state_name(cells[i].state));
       cd.set("title", cell_title(r, i, cells[i]));
-      row_cells.push_back(cd);
       if (cut_chunk == i) {
         HtmlData cut;
         cut.set("x", std::to_string(kLabel + static_cast<int>(k) * (kCell + kGap) - 2));
@@ -105,10 +101,7 @@ HtmlData flash_map_html(const Report& r) {
         map.set("cut_cell", cut);
       }
     }
-    rd.set("cells", row_cells);
-    row_list.push_back(rd);
   }
-  map.set("rows", row_list);
   const auto counts = cell_counts(cells);
   HtmlData legend{HtmlData::type::list};
   for (CellState s : cell_states()) {
@@ -124,7 +117,6 @@ HtmlData flash_map_html(const Report& r) {
     map.set("wrong", wrong);
     map.set("has_wrong", true);
   }
-  return map;
 }
 
 }  // namespace rsim

@@ -7,8 +7,8 @@
 
 namespace rsim {
 
-// Data for the "map" part of rehearsal.html.
-HtmlData flash_map_html(const Report& r);
+// Fills `map`, the "map" part of rehearsal.html.
+void flash_map_html(const Report& r, HtmlData& map);
 
 // "0xFFE64000-0xFFE64FFF" for window cells first..last.
 std::string cell_range_text(std::uint32_t first, std::uint32_t last);

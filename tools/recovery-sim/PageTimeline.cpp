@@ -46,9 +46,8 @@ HtmlData ticks(const Scale& s) {
   return list;
 }
 
-HtmlData bar(const Scale& s, int lane, double start, double end, const std::string& cls,
-             const std::string& title, const std::string& anchor) {
-  HtmlData b;
+void bar(HtmlData& b, const Scale& s, int lane, double start, double end, const std::string& cls,
+         const std::string& title, const std::string& anchor) {
   const double x0 = s.x(start), x1 = std::max(s.x(end), x0 + 2);
   b.set("x", svg_number(x0));
   b.set("y", svg_number(lane_y(lane) + 6));
@@ -57,34 +56,30 @@ HtmlData bar(const Scale& s, int lane, double start, double end, const std::stri
   b.set("cls", cls);
   b.set("title", title);
   b.set("anchor", anchor);
-  return b;
 }
 
-HtmlData mark(const Scale& s, int lane, double at, const std::string& cls, const std::string& title,
-              const std::string& anchor) {
-  HtmlData m;
+void mark(HtmlData& m, const Scale& s, int lane, double at, const std::string& cls, const std::string& title,
+          const std::string& anchor) {
   m.set("x", svg_number(s.x(at)));
   m.set("y1", svg_number(lane_y(lane) + 4));
   m.set("y2", svg_number(lane_y(lane) + kLane - 4));
   m.set("cls", cls);
   m.set("title", title);
   m.set("anchor", anchor);
-  return m;
 }
 
 std::string span_text(std::uint64_t start, std::uint64_t end) {
   return seconds_text(start) + " to " + seconds_text(end);
 }
 
-HtmlData phase(const Options& o, const std::string& anchor, const std::string& name, std::uint64_t start,
-               std::optional<std::uint64_t> end, const std::string& what, const std::string& from) {
-  HtmlData p;
+void phase(HtmlData& p, const Options& o, const std::string& anchor, const std::string& name,
+           std::uint64_t start, std::optional<std::uint64_t> end, const std::string& what,
+           const std::string& from) {
   p.set("anchor", anchor);
   p.set("name", name);
   p.set("when", end ? span_text(start, *end) : seconds_text(start));
   p.set("what", what);
   p.set("command", trace_command(o, from));
-  return p;
 }
 
 // The worst state among a block's cells: what its bar on the timeline shows.
@@ -111,11 +106,13 @@ std::string trace_point_at(std::uint64_t ns) {
   return s;
 }
 
-HtmlData timeline_html(const Options& o, const Report& r) {
+void timeline_html(const Options& o, const Report& r, HtmlData& d) {
   const Timeline& t = r.timeline;
   const std::uint64_t end = std::max<std::uint64_t>(r.simulated_ns, 1);
   const Scale s{static_cast<double>(end)};
-  HtmlData bars{HtmlData::type::list}, marks{HtmlData::type::list}, phases{HtmlData::type::list};
+  HtmlData& bars = html_child(d, "bars", HtmlData::type::list);
+  HtmlData& marks = html_child(d, "marks", HtmlData::type::list);
+  HtmlData& phases = html_child(d, "phases", HtmlData::type::list);
 
   // The embedded controller: the handshake into flash mode, and the one out of it at the end.
   const std::uint64_t first_post = t.post_codes.empty() ? end : t.post_codes.front();
@@ -128,20 +125,20 @@ HtmlData timeline_html(const Options& o, const Report& r) {
     std::snprintf(title, sizeof title, "EC command %02X %02X at %s", command, data,
                   seconds_text(t.ec_commands[i]).c_str());
     const std::string meaning = ec_command_meaning(command, data);
-    marks.push_back(mark(s, kEcLane, static_cast<double>(t.ec_commands[i]), "m-ec",
-                         std::string(title) + (meaning.empty() ? "" : ": " + meaning), "ec"));
+    mark(html_item(marks), s, kEcLane, static_cast<double>(t.ec_commands[i]), "m-ec",
+         std::string(title) + (meaning.empty() ? "" : ": " + meaning), "ec");
   }
   if (!t.ec_commands.empty()) {
     const std::string title = "EC handshake into flash mode: " + span_text(0, handshake_end);
-    bars.push_back(bar(s, kEcLane, 0, static_cast<double>(handshake_end), "b-ec", title, "phase-ec"));
-    phases.push_back(phase(o, "phase-ec", "EC handshake", 0, handshake_end,
-                           "the controller is asked into flash mode, and the module waits for it", "1"));
+    bar(html_item(bars), s, kEcLane, 0, static_cast<double>(handshake_end), "b-ec", title, "phase-ec");
+    phase(html_item(phases), o, "phase-ec", "EC handshake", 0, handshake_end,
+          "the controller is asked into flash mode, and the module waits for it", "1");
   }
   if (t.write_enabled) {
     const std::string title = "BIOS write enable (BIOS_CNTL) at " + seconds_text(*t.write_enabled);
-    marks.push_back(mark(s, kChipsetLane, static_cast<double>(*t.write_enabled), "m-we", title, "phase-we"));
-    phases.push_back(phase(o, "phase-we", "BIOS write enable", *t.write_enabled, std::nullopt,
-                           "BIOS_CNTL's write enable set", trace_point_at(*t.write_enabled)));
+    mark(html_item(marks), s, kChipsetLane, static_cast<double>(*t.write_enabled), "m-we", title, "phase-we");
+    phase(html_item(phases), o, "phase-we", "BIOS write enable", *t.write_enabled, std::nullopt,
+          "BIOS_CNTL's write enable set", trace_point_at(*t.write_enabled));
   }
   // Detection: from write enable (or the handshake) to the first chunk counter.
   std::optional<std::uint64_t> first_chunk;
@@ -154,12 +151,12 @@ HtmlData timeline_html(const Options& o, const Report& r) {
   if (!t.ec_commands.empty() || t.write_enabled) {
     const std::uint64_t from = handshake_end, to = first_chunk.value_or(end);
     const std::string title = "detecting the flash part and clearing its protection: " + span_text(from, to);
-    bars.push_back(bar(s, kDetectLane, static_cast<double>(from), static_cast<double>(to), "b-detect", title,
-                       "phase-detect"));
-    phases.push_back(phase(o, "phase-detect", "Detection", from, to,
-                           r.detected ? "the part answers as " + r.detected->first + " " + r.detected->second
-                                      : std::string("no part detected"),
-                           trace_point_at(from)));
+    bar(html_item(bars), s, kDetectLane, static_cast<double>(from), static_cast<double>(to), "b-detect",
+        title, "phase-detect");
+    phase(html_item(phases), o, "phase-detect", "Detection", from, to,
+          r.detected ? "the part answers as " + r.detected->first + " " + r.detected->second
+                     : std::string("no part detected"),
+          trace_point_at(from));
   }
   // Each 64 KiB block: from its first erase to its last program, coloured by what it holds now.
   for (std::uint32_t b = 0; b < kBlocks; b++) {
@@ -172,9 +169,10 @@ HtmlData timeline_html(const Options& o, const Report& r) {
     const CellState state = block_state(r, b);
     const std::string anchor = "block-" + std::to_string(b);
     const std::string range = cell_range_text(b * 16, b * 16 + 15);
-    HtmlData block_bar = bar(s, kBlocksLane, static_cast<double>(from), static_cast<double>(to),
-                             std::string("s-") + cell_state_name(state) + (b % 2 ? " odd" : ""),
-                             "block " + std::to_string(b) + " " + range + ": " + span_text(from, to), anchor);
+    HtmlData& block_bar = html_item(bars);
+    bar(block_bar, s, kBlocksLane, static_cast<double>(from), static_cast<double>(to),
+        std::string("s-") + cell_state_name(state) + (b % 2 ? " odd" : ""),
+        "block " + std::to_string(b) + " " + range + ": " + span_text(from, to), anchor);
     // Numbered where the bar has room for it.
     if (s.x(static_cast<double>(to)) - s.x(static_cast<double>(from)) >= 16) {
       block_bar.set("label", std::to_string(b));
@@ -182,9 +180,8 @@ HtmlData timeline_html(const Options& o, const Report& r) {
                     svg_number((s.x(static_cast<double>(from)) + s.x(static_cast<double>(to))) / 2));
       block_bar.set("label_y", svg_number(lane_y(kBlocksLane) + kLane / 2 + 4));
     }
-    bars.push_back(block_bar);
     const std::string chunk = "chunk:" + std::to_string(b * 16);
-    HtmlData p;
+    HtmlData& p = html_item(phases);
     p.set("anchor", anchor);
     p.set("name", "Block " + std::to_string(b));
     p.set("range", range);
@@ -197,17 +194,16 @@ HtmlData timeline_html(const Options& o, const Report& r) {
       p.set("program", span_text(bt.program->start, std::min<std::uint64_t>(bt.program->end, end)));
       p.set("program_command", trace_command(o, chunk + ":program"));
     }
-    phases.push_back(p);
   }
   // Beeps and POST codes as ticks; the beeps also as a table with their meaning.
   for (std::size_t i = 0; i < t.beeps.size() && i < r.beeps.size(); i++) {
     const Beep& b = r.beeps[i];
     const std::string meaning = beep_meaning(b, i + 1 < r.beeps.size() ? &r.beeps[i + 1] : nullptr);
-    marks.push_back(mark(s, kBeepsLane, static_cast<double>(t.beeps[i]), "m-beep",
-                         "beep " + std::to_string(i + 1) + " at " + seconds_text(t.beeps[i]) + ": (" +
-                             std::to_string(b.count) + ", " + std::to_string(b.duration) + ", " +
-                             std::to_string(b.interval) + ")" + (meaning.empty() ? "" : " " + meaning),
-                         "beep-" + std::to_string(i + 1)));
+    mark(html_item(marks), s, kBeepsLane, static_cast<double>(t.beeps[i]), "m-beep",
+         "beep " + std::to_string(i + 1) + " at " + seconds_text(t.beeps[i]) + ": (" +
+             std::to_string(b.count) + ", " + std::to_string(b.duration) + ", " + std::to_string(b.interval) +
+             ")" + (meaning.empty() ? "" : " " + meaning),
+         "beep-" + std::to_string(i + 1));
   }
   std::string path;
   for (std::size_t i = 0; i < t.post_codes.size(); i++) {
@@ -218,12 +214,10 @@ HtmlData timeline_html(const Options& o, const Report& r) {
   if (r.brick_window) {
     for (const BrickSpan& span : r.brick_window->spans) {
       const std::uint64_t to = span.end.value_or(end);
-      bars.push_back(bar(s, kBootLane, static_cast<double>(span.start), static_cast<double>(to), "b-brick",
-                         "brick window: the boot block neither old nor new, " + span_text(span.start, to),
-                         "phase-brick"));
+      bar(html_item(bars), s, kBootLane, static_cast<double>(span.start), static_cast<double>(to), "b-brick",
+          "brick window: the boot block neither old nor new, " + span_text(span.start, to), "phase-brick");
     }
   }
-  HtmlData d;
   // The end of the run: the final spin, a power cut, a return or a hang.
   const double bottom = lane_y(kLanes);
   if (r.cut) {
@@ -236,17 +230,16 @@ HtmlData timeline_html(const Options& o, const Report& r) {
     cut.set("text_anchor", right_half ? "end" : "start");
     cut.set("dx", right_half ? "-4" : "4");
     d.set("cut_line", cut);
-    phases.push_back(phase(o, "phase-cut", "Power cut", r.cut->time, std::nullopt,
-                           "after access " + std::to_string(r.cut->access) + ", " + r.cut->phase +
-                               (r.cut->chunk ? " of chunk " + std::to_string(*r.cut->chunk) : std::string()),
-                           std::to_string(r.cut->access > 200 ? r.cut->access - 200 : 1)));
+    phase(html_item(phases), o, "phase-cut", "Power cut", r.cut->time, std::nullopt,
+          "after access " + std::to_string(r.cut->access) + ", " + r.cut->phase +
+              (r.cut->chunk ? " of chunk " + std::to_string(*r.cut->chunk) : std::string()),
+          std::to_string(r.cut->access > 200 ? r.cut->access - 200 : 1));
   } else {
     d.set("end_label", r.outcome.kind == sim::OutcomeKind::FinalSpin ? "final spin" : "end of the run");
     const std::uint64_t last = t.ec_commands.size() > entering ? t.ec_commands[entering] : end;
-    phases.push_back(phase(
-        o, "phase-end",
-        r.outcome.kind == sim::OutcomeKind::FinalSpin ? "Leaving flash mode, final spin" : "End of the run",
-        std::min(last, end), end, outcome_text(r.outcome), trace_point_at(std::min(last, end))));
+    phase(html_item(phases), o, "phase-end",
+          r.outcome.kind == sim::OutcomeKind::FinalSpin ? "Leaving flash mode, final spin" : "End of the run",
+          std::min(last, end), end, outcome_text(r.outcome), trace_point_at(std::min(last, end)));
   }
   HtmlData lanes{HtmlData::type::list};
   for (int l = 0; l < kLanes; l++) {
@@ -266,11 +259,7 @@ HtmlData timeline_html(const Options& o, const Report& r) {
   d.set("end_x", svg_number(s.x(static_cast<double>(end))));
   d.set("lanes", lanes);
   d.set("ticks", ticks(s));
-  d.set("bars", bars);
-  d.set("marks", marks);
   d.set("post_path", path);
-  d.set("phases", phases);
-  return d;
 }
 
 }  // namespace rsim

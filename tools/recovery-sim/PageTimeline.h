@@ -8,8 +8,8 @@
 
 namespace rsim {
 
-// Data for the "timeline" part of rehearsal.html: the drawing and the table of phases.
-HtmlData timeline_html(const Options& o, const Report& r);
+// Fills `d`, the "timeline" part of rehearsal.html: the drawing and the table of phases.
+void timeline_html(const Options& o, const Report& r, HtmlData& d);
 
 // The point a trace of simulated time `ns` into the run starts from: "time:12.345s" (an access
 // number for the very start, where a time would be 0).

@@ -179,8 +179,8 @@ std::string rehearsal_page(const Options& o, const Report& r, int status) {
     d.set("has_notes", true);
   }
 
-  d.set("map", flash_map_html(r));
-  d.set("timeline", timeline_html(o, r));
+  flash_map_html(r, html_child(d, "map"));
+  timeline_html(o, r, html_child(d, "timeline"));
   d.set("beeps", beeps(r));
   if (!r.beeps.empty()) {
     d.set("audio", data_uri("audio/wav", beeps_wav(r.beeps, r.frequency.value_or(1000))));
