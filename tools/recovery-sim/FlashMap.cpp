@@ -83,10 +83,12 @@ std::vector<MapCell> map_flash(const FlashRig& rig, const std::array<bool, kMapC
     const std::uint64_t at = rig.offset_of(address);
     MapCell& cell = cells[i];
     if (!own_bytes(rig, address) || at + kChunk > size) continue;  // an alias: its bytes are another cell's
-    for (std::uint32_t k = 0; k < kChunk; k++) cell.differing += now[at + k] != expected[at + k] ? 1 : 0;
+    const auto n = static_cast<std::ptrdiff_t>(at);
+    if (std::memcmp(now.data() + n, expected.data() + n, kChunk) != 0) {
+      for (std::uint32_t k = 0; k < kChunk; k++) cell.differing += now[at + k] != expected[at + k] ? 1 : 0;
+    }
     const bool preserved = address >= kSkipBase && address < kSkipEnd;
-    const bool untouched = std::memcmp(now.data() + static_cast<std::ptrdiff_t>(at),
-                                       before.data() + static_cast<std::ptrdiff_t>(at), kChunk) == 0;
+    const bool untouched = std::memcmp(now.data() + n, before.data() + n, kChunk) == 0;
     if (torn_op && cell.differing != 0 && overlaps(at, kChunk, torn_op->offset, torn_op->length)) {
       cell.state = CellState::Torn;
     } else if (!written[i]) {
