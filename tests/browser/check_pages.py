@@ -5,7 +5,8 @@ Pages are made from a successful recovery, a failing part and a power cut, each 
 report. Each page is opened once, with every network fetch sent to a dead proxy and an
 unresolvable host, and from that run:
   - the DOM Chromium built (--dump-dom) holds 512 map cells whose counts per state equal the
-    report's flash.map, every beep of the report in order, and the outcome;
+    report's flash.map, every beep of the report in order, the outcome, and a timeline phase for
+    each 64 KiB block the module started;
   - Chromium's network log shows that the page asked for nothing, and its log holds no console
     message (an error in the markup or in an SVG attribute is logged as one);
   - a 1280x900 screenshot is taken.
@@ -87,13 +88,15 @@ class PageDom(html.parser.HTMLParser):
 
     def __init__(self):
         super().__init__()
-        self.cells, self.beeps, self.outcome, self.verdict = [], [], None, ""
+        self.cells, self.beeps, self.outcome, self.verdict, self.blocks = [], [], None, "", []
         self._in, self._depth = None, 0
 
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
         if tag == "rect" and "cell" in a.get("class", "").split() and "data-state" in a:
             self.cells.append(a["data-state"])
+        if tag == "tr" and a.get("id", "").startswith("block-"):
+            self.blocks.append(int(a["id"][6:]))
         if tag == "td" and "pattern" in a.get("class", "").split():
             self._in = "pattern"
         if tag == "div" and a.get("id") == "outcome":
@@ -132,6 +135,10 @@ def check_page(browser, tmp, name, report):
     check(dom.outcome == report["outcome"], f"{name}: outcome {dom.outcome}, the report says {report['outcome']}")
     word = "SUCCESS" if report["success"] else "FAILED"
     check(dom.verdict.strip().startswith(word), f"{name}: the verdict reads {dom.verdict.strip()[:80]!r}, not {word}")
+    # The timeline has a phase for each 64 KiB block the module started a chunk of (its chunk
+    # counters skip the 16 preserved chunks of block 23).
+    started = {(c if c < 368 else c + 16) // 16 for c in range(report["chunks_done"])}
+    check(dom.blocks == sorted(started), f"{name}: timeline blocks {dom.blocks}, started {sorted(started)}")
     check(fetched == [], f"{name}: the page asked the network for {fetched}")
     console = [line for line in log if ":CONSOLE" in line]
     check(console == [], f"{name}: Chromium logged for the page: {console}")
