@@ -88,7 +88,7 @@ class PageDom(html.parser.HTMLParser):
 
     def __init__(self):
         super().__init__()
-        self.cells, self.beeps, self.outcome, self.verdict, self.blocks = [], [], None, "", []
+        self.cells, self.beeps, self.outcome, self.verdict, self.blocks, self.phases = [], [], None, "", [], []
         self._in, self._depth = None, 0
 
     def handle_starttag(self, tag, attrs):
@@ -97,6 +97,8 @@ class PageDom(html.parser.HTMLParser):
             self.cells.append(a["data-state"])
         if tag == "tr" and a.get("id", "").startswith("block-"):
             self.blocks.append(int(a["id"][6:]))
+        elif tag == "tr" and a.get("id", "").startswith("phase-"):
+            self.phases.append(a["id"])
         if tag == "td" and "pattern" in a.get("class", "").split():
             self._in = "pattern"
         if tag == "div" and a.get("id") == "outcome":
@@ -139,6 +141,10 @@ def check_page(browser, tmp, name, report):
     # counters skip the 16 preserved chunks of block 23).
     started = {(c if c < 368 else c + 16) // 16 for c in range(report["chunks_done"])}
     check(dom.blocks == sorted(started), f"{name}: timeline blocks {dom.blocks}, started {sorted(started)}")
+    # Every run here gets the embedded controller into flash mode, enables BIOS writes and detects
+    # its part before the first chunk; it ends in a cut or otherwise.
+    last = "phase-cut" if report["power_cut"] else "phase-end"
+    check(dom.phases == ["phase-ec", "phase-we", "phase-detect", last], f"{name}: timeline phases {dom.phases}")
     check(fetched == [], f"{name}: the page asked the network for {fetched}")
     console = [line for line in log if ":CONSOLE" in line]
     check(console == [], f"{name}: Chromium logged for the page: {console}")
