@@ -83,6 +83,7 @@ struct Options {
   std::vector<std::string> trace_devices;  // only these devices (TraceDevices.h); empty: all
   bool trace_every_access = false;         // one line per access, no device column, no folding
   std::optional<std::string> beeps_wav;
+  std::optional<std::string> html;              // a self-contained page of the run
   std::string initial_protection = "power-on";  // or "cleared"
   std::string variant;             // a named variant of the part (--list-parts); empty: the row's part
   std::string decode = "aliased";  // LPC parts smaller than the window: aliased|top
