@@ -198,6 +198,9 @@ json power_cut_survey(const Options& options, const CutSurveySettings& settings,
       {"brick_us",
        ref.report.brick_window ? ref.report.brick_window->total(ref.report.simulated_ns) / 1000 : 0}
   };
+  // Where the window lies in the recovery's time, for a page that draws it.
+  survey["reference"]["brick_window"] =
+      ref.report.brick_window ? brick_json(*ref.report.brick_window, ref.report.simulated_ns) : json(nullptr);
   survey["cuts_in_all"] = all.size();
 
   // This shard's cuts, in access order.

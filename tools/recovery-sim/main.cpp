@@ -64,11 +64,9 @@ void survey(bool matrix, const rsim::Options& o) {
     bar.update(done, total, what);
   };
   if (!matrix) {
-    // Printed at the end, so that the table's lines do not interleave with the bar.
-    std::ostringstream table;
-    rsim::print_duration_estimates(table, o, progress);
+    nlohmann::json rows = rsim::duration_estimates(o, progress);
     bar.finish();
-    std::cout << table.str();
+    rsim::print_duration_estimates(std::cout, rows);
     return;
   }
   nlohmann::json rows = rsim::compatibility_matrix(o, progress);
