@@ -137,10 +137,10 @@ json cut_result(std::size_t index, const CutPoint& point, const Report& r) {
 json summarise(const json& cuts) {
   std::size_t recovered = 0, bricked = 0, failed = 0;
   for (const auto& c : cuts) {
-    std::string next = c.value("next", "");
-    recovered += next == "verified" ? 1 : 0;
-    bricked += c.value("boot_block", "") == "torn" ? 1 : 0;
-    failed += next != "verified" && c.value("boot_block", "") != "torn" ? 1 : 0;
+    const std::string outcome = cut_outcome(c);
+    recovered += outcome == "recovered" ? 1 : 0;
+    bricked += outcome == "bricked" ? 1 : 0;
+    failed += outcome == "failed" ? 1 : 0;
   }
   return {
       {"cuts",      cuts.size()},
@@ -157,6 +157,11 @@ std::string thousands(std::uint64_t n) {
 }
 
 }  // namespace
+
+std::string cut_outcome(const json& cut) {
+  if (cut.value("boot_block", "") == "torn") return "bricked";
+  return cut.value("next", "") == "verified" ? "recovered" : "failed";
+}
 
 std::pair<unsigned, unsigned> parse_shard(const std::string& text) {
   std::size_t slash = text.find('/');

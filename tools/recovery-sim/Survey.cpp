@@ -176,13 +176,19 @@ void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix)
         << row["cleared"]["verdict"].get<std::string>() << " |\n";
   }
   out << "\n";
+  for (const auto& note : part_notes()) out << "- " << note << "\n";
+}
+
+std::vector<std::string> part_notes() {
+  std::vector<std::string> notes;
   for (const auto& part : all_parts()) {
     std::string_view note = sim::part_note(part.name);
-    if (!note.empty()) out << "- " << part.label() << ": " << note << "\n";
+    if (!note.empty()) notes.push_back(part.label() + ": " + std::string(note));
     for (const sim::PartVariant* v : sim::variants_of(part.name)) {
-      out << "- " << part.label() << ", variant " << v->name << ": " << v->differs << "\n";
+      notes.push_back(part.label() + ", variant " + std::string(v->name) + ": " + std::string(v->differs));
     }
   }
+  return notes;
 }
 
 nlohmann::json duration_estimates(const Options& engine, const SurveyProgress& progress) {

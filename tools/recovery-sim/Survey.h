@@ -38,6 +38,9 @@ nlohmann::json compatibility_matrix(const Options& engine = {}, const SurveyProg
 // The matrix as a Markdown table: part, mode, outcome from power-on protection, outcome with
 // protection cleared.
 void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix);
+// What the matrix's rows do not say: a note per part that has one, and how each named variant
+// differs from its part ("Mxic 25L3205A, variant 25L3205D: ...").
+std::vector<std::string> part_notes();
 
 // Every row of survey_rows(false) with protection cleared, as JSON: an array of states as in the
 // matrix, each with its part, bus and mode.
