@@ -77,7 +77,7 @@ struct Options {
   // About 50 bytes a line: the default keeps a trace file near 50 MB.
   std::uint64_t trace_limit = 1'000'000;
   std::optional<std::string> beeps_wav;
-  std::optional<std::string> html;              // a self-contained page of what ran
+  std::optional<std::string> html;              // a self-contained page of the run
   std::string initial_protection = "power-on";  // or "cleared"
   std::string variant;             // a named variant of the part (--list-parts); empty: the row's part
   std::string decode = "aliased";  // LPC parts smaller than the window: aliased|top

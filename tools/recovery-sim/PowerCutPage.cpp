@@ -187,9 +187,9 @@ std::string power_cut_page(const json& survey) {
   HtmlData strips{HtmlData::type::list};
   strips.push_back(
       strip("whole", "The whole recovery, 0 to " + fixed(total, 2) + " s", 0, total, cuts, spans));
-  if (!spans.empty()) {
+  const double start = spans.empty() ? 0 : spans.front().first, end = spans.empty() ? 0 : spans.back().second;
+  if (!spans.empty() && end - start < total / 4) {
     // The window is a few seconds of a minute or more: drawn again with room on either side.
-    const double start = spans.front().first, end = spans.back().second;
     const double margin = std::max((end - start) * 0.25, 0.01);
     const double from = std::max(start - margin, 0.0), to = std::min(end + margin, total);
     strips.push_back(strip("window",

@@ -68,7 +68,7 @@ int write_survey_page(const std::optional<std::string>& path, const std::functio
   try {
     write_text("--html", *path, page());
   } catch (const std::runtime_error& e) {
-    std::fprintf(stderr, "recovery-sim: %s; the survey ran, only its page is missing\n", e.what());
+    std::fprintf(stderr, "recovery-sim: the survey ran, but %s\n", e.what());
     return rsim::kRecoveryFailed;
   }
   return status;
