@@ -669,6 +669,7 @@ TEST_F(RecoverySim, APowerCutSurveysPageShowsItsReport) {
     EXPECT_NE(page.find("data-count=\"" + outcome + "\">" + std::to_string(n) + "<"), std::string::npos);
   }
   EXPECT_EQ(occurrences(whole, "class=\"brick-span\""), j["reference"]["brick_window"]["spans"].size());
+  EXPECT_EQ(j["reference"]["brick_window"]["total_us"], j["reference"]["brick_us"]);
   for (const auto& c : j["cuts"]) {
     const std::size_t at = page.find("id=\"cut-" + std::to_string(c["index"].get<int>()) + "\"");
     ASSERT_NE(at, std::string::npos) << c;
@@ -750,6 +751,11 @@ TEST_F(RecoverySim, TheCompatibilityPageShowsTheMatrix) {
     EXPECT_EQ(page.compare(at, std::strlen(figure), figure), 0) << row << "\n" << page.substr(at, 60);
     at++;
   }
+  // The default part's hardware-sequenced recovery: 75.4 s, of which the part is busy 62.1 s.
+  const json& winbond = matrix[1]["power_on"];
+  EXPECT_EQ(matrix[1]["mode"], "hardware sequencing");
+  EXPECT_NEAR(winbond["simulated_us"].get<double>(), 75.4e6, 0.05e6);
+  EXPECT_NEAR(winbond["part_busy_us"].get<double>(), 62.1e6, 0.05e6);
   for (const auto& [cell, n] : cells) EXPECT_EQ(occurrences(page, "<td class=\"r-" + cell), n) << cell;
   EXPECT_EQ(occurrences(page, "<g class=\"bar ok\">"), bars_ok);
   EXPECT_EQ(occurrences(page, "<g class=\"bar fails\">"), matrix.size() - bars_ok);
