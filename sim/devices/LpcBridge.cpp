@@ -48,7 +48,7 @@ std::uint32_t LpcBridge::config_read(std::uint16_t offset, Width w) {
 }
 
 void LpcBridge::config_write(std::uint16_t offset, Width w, std::uint32_t value) {
-  bool pm = false, rcba = false;
+  bool pm = false, rcba = false, bios = false;
   for (unsigned i = 0; i < static_cast<unsigned>(w); i++) {
     std::uint16_t at = static_cast<std::uint16_t>(offset + i);
     if (at >= 256) {
@@ -57,12 +57,16 @@ void LpcBridge::config_write(std::uint16_t offset, Width w, std::uint32_t value)
     write_byte(at, static_cast<std::uint8_t>(value >> (8 * i)));
     pm = pm || (at >= kPmBase && at < kPmBase + 2) || at == kAcpiCntl;
     rcba = rcba || (at >= kRcba && at < kRcba + 4);
+    bios = bios || at == kBiosCntl;
   }
   if (pm && on_pm_decode_change) {
     on_pm_decode_change();
   }
   if (rcba && on_rcba_change) {
     on_rcba_change();
+  }
+  if (bios && on_bios_cntl_write) {
+    on_bios_cntl_write();
   }
 }
 

@@ -43,6 +43,8 @@ class LpcBridge : public PciFunction {
   // Called after PMBASE/ACPI_CNTL or RCBA changed, so that decoders can follow.
   std::function<void()> on_pm_decode_change;
   std::function<void()> on_rcba_change;
+  // Called after every write that reaches BIOS_CNTL (a report notes when writing was enabled).
+  std::function<void()> on_bios_cntl_write;
 
  private:
   void write_byte(std::uint16_t offset, std::uint8_t value);

@@ -49,7 +49,9 @@ EFI_STATUS EFIAPI SpeakerModel::beep(EFI_PEI_SERVICES** services, UINTN count, U
   self.env_.record(std::move(call));
   Nanos took = static_cast<Nanos>(count) * (static_cast<Nanos>(duration) + interval) * self.time_unit_;
   self.beep_time_ += took;
-  if (Platform* p = Platform::current()) {
+  Platform* p = Platform::current();
+  self.beep_times_.push_back(p != nullptr ? p->now() : 0);
+  if (p != nullptr) {
     p->advance(took);
   }
   return EFI_SUCCESS;

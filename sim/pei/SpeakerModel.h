@@ -34,6 +34,8 @@ class SpeakerModel {
   const std::vector<BeepRequest>& beeps() const { return beeps_; }
   // The frequency in force when each beep was requested (0 before any SetFrequency).
   const std::vector<std::uint16_t>& beep_frequencies() const { return beep_frequencies_; }
+  // The simulated time at which each beep was requested (0 without a current platform).
+  const std::vector<Nanos>& beep_times() const { return beep_times_; }
 
   // The driver busy-waits while it beeps. Duration and interval count this many nanoseconds
   // (default: microseconds); 0 makes beeps take no simulated time.
@@ -52,6 +54,7 @@ class SpeakerModel {
   std::vector<std::uint16_t> frequencies_;
   std::vector<BeepRequest> beeps_;
   std::vector<std::uint16_t> beep_frequencies_;
+  std::vector<Nanos> beep_times_;
   Nanos time_unit_ = 1000;
   Nanos beep_time_ = 0;
 };

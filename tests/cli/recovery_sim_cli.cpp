@@ -665,7 +665,8 @@ TEST_F(RecoverySim, APowerCutSurveysPageShowsItsReport) {
   ASSERT_GT(j["summary"]["recovered"].get<int>(), 0);
   for (const std::string outcome : {"recovered", "bricked", "failed"}) {
     const int n = j["summary"][outcome].get<int>();
-    EXPECT_EQ(occurrences(whole, "class=\"cut o-" + outcome + "\""), static_cast<std::size_t>(n)) << outcome;
+    EXPECT_EQ(occurrences(whole, "class=\"cut-mark o-" + outcome + "\""), static_cast<std::size_t>(n))
+        << outcome;
     EXPECT_NE(page.find("data-count=\"" + outcome + "\">" + std::to_string(n) + "<"), std::string::npos);
   }
   EXPECT_EQ(occurrences(whole, "class=\"brick-span\""), j["reference"]["brick_window"]["spans"].size());
@@ -757,8 +758,8 @@ TEST_F(RecoverySim, TheCompatibilityPageShowsTheMatrix) {
   EXPECT_NEAR(winbond["simulated_us"].get<double>(), 75.4e6, 0.05e6);
   EXPECT_NEAR(winbond["part_busy_us"].get<double>(), 62.1e6, 0.05e6);
   for (const auto& [cell, n] : cells) EXPECT_EQ(occurrences(page, "<td class=\"r-" + cell), n) << cell;
-  EXPECT_EQ(occurrences(page, "<g class=\"bar ok\">"), bars_ok);
-  EXPECT_EQ(occurrences(page, "<g class=\"bar fails\">"), matrix.size() - bars_ok);
+  EXPECT_EQ(occurrences(page, "<g class=\"hbar ok\">"), bars_ok);
+  EXPECT_EQ(occurrences(page, "<g class=\"hbar fails\">"), matrix.size() - bars_ok);
   EXPECT_NE(page.find("data-count=\"verified-power-on\">" + std::to_string(power_on) + "<"),
             std::string::npos);
   EXPECT_NE(page.find("data-count=\"verified-cleared\">" + std::to_string(cleared) + "<"), std::string::npos);

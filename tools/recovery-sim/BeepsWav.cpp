@@ -1,42 +1,59 @@
-// Beeps rendered to a 16-bit mono WAV file with libsndfile.
+// Beeps rendered to a 16-bit mono WAV file.
 #include "tools/recovery-sim/BeepsWav.h"
 
-#include <sndfile.h>
-
 #include <cmath>
-#include <cstdio>
-#include <stdexcept>
+
+#include "tools/recovery-sim/Files.h"
 
 namespace rsim {
 
-void write_beeps_wav(const std::string& path, const std::vector<Beep>& beeps, std::uint32_t frequency) {
-  std::vector<short> samples;
+namespace {
+
+void put(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; i++) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+void put(std::vector<std::uint8_t>& out, const char (&tag)[5]) { out.insert(out.end(), tag, tag + 4); }
+
+}  // namespace
+
+std::vector<std::uint8_t> beeps_wav(const std::vector<Beep>& beeps, std::uint32_t frequency) {
+  std::vector<std::int16_t> samples;
   const double step = 2.0 * M_PI * frequency / kWavRate;
   auto span = [](std::uint64_t us) { return static_cast<std::size_t>(us * kWavRate / 1000000); };
   for (const auto& b : beeps) {
     for (std::uint64_t i = 0; i < b.count; i++) {
       std::size_t tone = span(b.duration);
       for (std::size_t s = 0; s < tone; s++) {
-        samples.push_back(static_cast<short>(12000 * std::sin(step * static_cast<double>(s))));
+        samples.push_back(static_cast<std::int16_t>(12000 * std::sin(step * static_cast<double>(s))));
       }
       samples.insert(samples.end(), span(b.interval), 0);
     }
   }
-  SF_INFO info{};
-  info.samplerate = kWavRate;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (f == nullptr) {
-    throw std::runtime_error("cannot write --beeps-wav " + path + ": " + sf_strerror(nullptr));
-  }
-  sf_count_t written = sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
-  // The header's sizes are written at the close: a failed close leaves an unplayable file.
-  bool closed = sf_close(f) == 0;
-  if (written != static_cast<sf_count_t>(samples.size()) || !closed) {
-    std::remove(path.c_str());
-    throw std::runtime_error("cannot write --beeps-wav " + path + ": the file system refused the data");
-  }
+  // RIFF header, "fmt " chunk (PCM, 1 channel, 16 bits) and "data" chunk, all little-endian.
+  const auto data_bytes = static_cast<std::uint32_t>(samples.size() * 2);
+  std::vector<std::uint8_t> wav;
+  wav.reserve(44 + data_bytes);
+  put(wav, "RIFF");
+  put(wav, 36 + data_bytes, 4);
+  put(wav, "WAVE");
+  put(wav, "fmt ");
+  put(wav, 16, 4);
+  put(wav, 1, 2);
+  put(wav, 1, 2);
+  put(wav, kWavRate, 4);
+  put(wav, kWavRate * 2, 4);
+  put(wav, 2, 2);
+  put(wav, 16, 2);
+  put(wav, "data");
+  put(wav, data_bytes, 4);
+  for (std::int16_t s : samples) put(wav, static_cast<std::uint16_t>(s), 2);
+  return wav;
+}
+
+void write_beeps_wav(const std::string& path, const std::vector<Beep>& beeps, std::uint32_t frequency) {
+  const std::vector<std::uint8_t> wav = beeps_wav(beeps, frequency);
+  write_output("--beeps-wav", path, wav.data(), wav.size());
 }
 
 }  // namespace rsim

@@ -3,6 +3,7 @@
 // of silence.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,10 @@ namespace rsim {
 
 constexpr int kWavRate = 16000;
 
-// Throws std::runtime_error when the file cannot be written.
+// A 16-bit mono PCM WAV file, as bytes (a page embeds them).
+std::vector<std::uint8_t> beeps_wav(const std::vector<Beep>& beeps, std::uint32_t frequency);
+
+// Throws std::runtime_error when the file cannot be written (and leaves no part of it).
 void write_beeps_wav(const std::string& path, const std::vector<Beep>& beeps, std::uint32_t frequency);
 
 }  // namespace rsim

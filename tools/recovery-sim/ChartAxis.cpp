@@ -26,7 +26,7 @@ HtmlData ChartAxis::ticks() const {
   HtmlData list{HtmlData::type::list};
   for (double t = std::ceil(from_s / step) * step; t <= to_s + step * 1e-9; t += step) {
     HtmlData tick;
-    tick.set("x", fixed(x(t), 1));
+    tick.set("x", svg_number(x(t)));
     tick.set("label", fixed(t, digits) + " s");
     list.push_back(tick);
   }

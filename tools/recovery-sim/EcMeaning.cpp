@@ -25,22 +25,26 @@ const Meaning kMeanings[] = {
 
 }  // namespace
 
+std::string ec_command_meaning(std::uint8_t command, std::uint8_t data) {
+  if (command != EC_COMMAND) return "";
+  for (const auto& m : kMeanings) {
+    if (m.data == data) return m.text;
+  }
+  return "";
+}
+
 std::string ec_command_meanings(const std::vector<std::pair<std::uint8_t, std::uint8_t>>& commands) {
   std::string s;
   std::vector<std::uint8_t> named;
   for (const auto& [command, data] : commands) {
-    if (command != EC_COMMAND) continue;
     bool seen = false;
     for (std::uint8_t d : named) seen = seen || d == data;
-    if (seen) continue;
+    const std::string meaning = ec_command_meaning(command, data);
+    if (seen || meaning.empty()) continue;
     named.push_back(data);
-    for (const auto& m : kMeanings) {
-      if (m.data == data) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "%02X", data);
-        s += (s.empty() ? "" : ", ") + std::string(buf) + " " + m.text;
-      }
-    }
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%02X", data);
+    s += (s.empty() ? "" : ", ") + std::string(buf) + " " + meaning;
   }
   return s;
 }

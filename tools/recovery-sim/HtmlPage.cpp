@@ -1,6 +1,7 @@
 // Rendering the built-in page templates.
 #include "tools/recovery-sim/HtmlPage.h"
 
+#include <cstdio>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -41,6 +42,14 @@ std::string render_html(const std::string& name, const HtmlData& data) {
   std::string html = page.render(ctx);
   if (!page.is_valid()) throw std::logic_error("page template " + name + ": " + page.error_message());
   return html;
+}
+
+std::string svg_number(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.1f", v);
+  std::string s = buf;
+  if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
+  return s == "-0" ? "0" : s;
 }
 
 std::string data_uri(const std::string& mime, std::span<const std::uint8_t> bytes) {

@@ -21,6 +21,9 @@ std::string render_html(const std::string& name, const HtmlData& data);
 // "data:audio/wav;base64,...": a file embedded in the page, so that it needs nothing beside it.
 std::string data_uri(const std::string& mime, std::span<const std::uint8_t> bytes);
 
+// A coordinate or length for SVG: one decimal, no trailing zeros ("12.5", "40").
+std::string svg_number(double v);
+
 // A mustache list from a range: `item` turns each element into its data.
 template <typename Range, typename Fn>
 HtmlData html_list(const Range& range, Fn item) {

@@ -82,8 +82,8 @@ HtmlData strip(const std::string& id, const std::string& heading, double from, d
       mark.set("outcome", std::string(kLanes[i].outcome));
       // Every shape's flag set: an unset one would be looked up in the page's own fields.
       for (const Lane& l : kLanes) mark.set(std::string(l.outcome), l.outcome == kLanes[i].outcome);
-      mark.set("x", fixed(axis.x(t), 1));
-      mark.set("y", fixed(middle, 1));
+      mark.set("x", svg_number(axis.x(t)));
+      mark.set("y", svg_number(middle));
       mark.set("title", cut_title(c));
       marks.push_back(mark);
     }
@@ -91,16 +91,16 @@ HtmlData strip(const std::string& id, const std::string& heading, double from, d
     lane.set("outcome", std::string(kLanes[i].outcome));
     lane.set("words", std::string(kLanes[i].words));
     lane.set("count", std::to_string(count));
-    lane.set("y", fixed(kTop + kLaneHeight * static_cast<double>(i), 1));
-    lane.set("text_y", fixed(middle + 4, 1));
+    lane.set("y", svg_number(kTop + kLaneHeight * static_cast<double>(i)));
+    lane.set("text_y", svg_number(middle + 4));
     lanes.push_back(lane);
   }
   for (const auto& [start, end] : spans) {
     if (end < from || start > to) continue;
     HtmlData span;
     const double x = axis.x(std::max(start, from));
-    span.set("x", fixed(x, 2));
-    span.set("w", fixed(std::max(axis.x(std::min(end, to)) - x, 0.8), 2));
+    span.set("x", svg_number(x));
+    span.set("w", svg_number(std::max(axis.x(std::min(end, to)) - x, 0.8)));
     band.push_back(span);
   }
   HtmlData d;
@@ -110,14 +110,14 @@ HtmlData strip(const std::string& id, const std::string& heading, double from, d
   d.set("marks", marks);
   d.set("spans", band);
   d.set("ticks", axis.ticks());
-  d.set("width", fixed(kWidth, 0));
-  d.set("x0", fixed(kStripX, 0));
-  d.set("strip_w", fixed(kStripWidth, 0));
-  d.set("label_x", fixed(kStripX - 8, 0));
-  d.set("top", fixed(kTop, 0));
-  d.set("bottom", fixed(bottom, 0));
-  d.set("band_h", fixed(bottom - kTop, 0));
-  d.set("height", fixed(bottom + 6, 0));
+  d.set("width", svg_number(kWidth));
+  d.set("x0", svg_number(kStripX));
+  d.set("strip_w", svg_number(kStripWidth));
+  d.set("label_x", svg_number(kStripX - 8));
+  d.set("top", svg_number(kTop));
+  d.set("bottom", svg_number(bottom));
+  d.set("band_h", svg_number(bottom - kTop));
+  d.set("height", svg_number(bottom + 6));
   return d;
 }
 

@@ -2,11 +2,13 @@
 #include "tools/recovery-sim/Rehearsal.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "sim/Machine.h"
 #include "sim/pei/PeiEnvironment.h"
@@ -153,9 +155,15 @@ Report run_once(Bench& b) {
   if (has(options, FaultKind::AllocatePagesFails)) pei.fail_allocate_pages(EFI_OUT_OF_RESOURCES);
   if (has(options, FaultKind::AllocatePoolFails)) pei.fail_allocate_pool(EFI_OUT_OF_RESOURCES);
 
+  std::optional<sim::Nanos> write_enabled;
+  machine.lpc().on_bios_cntl_write = [&] {
+    if (!write_enabled && machine.lpc().bios_write_enabled())
+      write_enabled = machine.platform().now() - start;
+  };
   auto t0 = std::chrono::steady_clock::now();
   sim::Outcome outcome = b.engine.run(machine, pei);
   auto t1 = std::chrono::steady_clock::now();
+  machine.lpc().on_bios_cntl_write = nullptr;
 
   Report r;
   r.configured_part = b.part.label() + (options.variant.empty() ? "" : ", variant " + options.variant);
@@ -170,6 +178,7 @@ Report run_once(Bench& b) {
     for (const auto& beep : speaker->beeps()) {
       r.beeps.push_back(Beep{beep.count, beep.duration, beep.interval});
     }
+    for (sim::Nanos t : speaker->beep_times()) r.timeline.beeps.push_back(t - start);
     if (!speaker->frequencies().empty()) {
       r.frequency = speaker->frequencies().back();
     }
@@ -177,10 +186,15 @@ Report run_once(Bench& b) {
   const auto& codes = machine.post().codes();
   r.post_codes.assign(codes.begin() + static_cast<std::ptrdiff_t>(post_mark), codes.end());
   r.chunks_done = chunks_started(r.post_codes);
+  const auto& post_times = machine.post().times();
+  for (std::size_t i = post_mark; i < post_times.size(); i++)
+    r.timeline.post_codes.push_back(post_times[i] - start);
   const auto& ec = machine.ec().commands();
   for (std::size_t i = ec_mark; i < ec.size(); i++) {
     r.ec_commands.emplace_back(ec[i].command, ec[i].data);
+    r.timeline.ec_commands.push_back(ec[i].time - start);
   }
+  r.timeline.write_enabled = write_enabled;
   r.refused = minus(b.rig.refusals(), refused_mark);
   r.work = minus(b.rig.work(), work_mark);
   r.capsule_size = b.capsule->size();
@@ -196,8 +210,8 @@ Report run_once(Bench& b) {
 
 // The flash now against the flash before the run and the expectation.
 void check_flash(Report& r, sim::Machine& machine, const FlashRig& rig,
-                 const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& expected,
-                 const std::vector<std::uint8_t>& final_flash) {
+                 const std::array<bool, kMapCells>& written, const std::vector<std::uint8_t>& before,
+                 const std::vector<std::uint8_t>& expected, const std::vector<std::uint8_t>& final_flash) {
   r.chipset = rig.chipset_registers();
   r.chipset["BIOS_CNTL"] = hex(machine.lpc().bios_cntl(), 2);
   for (std::size_t i = 0; i < before.size(); i++) {
@@ -213,6 +227,7 @@ void check_flash(Report& r, sim::Machine& machine, const FlashRig& rig,
       r.flash.mismatches++;
     }
   }
+  r.flash.map = map_flash(rig, written, before, expected, final_flash, r.chunks_done, r.cut);
 }
 
 // The platform settings, checked before anything is loaded.
@@ -282,9 +297,12 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
   auto boot = std::make_unique<BootBlockWatch>(*rig, options.boot_block_first, options.boot_block_last,
                                                before, expected, machine.platform().now());
   const sim::Nanos run_start = machine.platform().now();
+  sim::Nanos this_run_start = run_start;
+  Timeline flash_times;
   rig->on_change([&](const FlashChange& c) {
     watch->changed(c);
     boot->changed(c);
+    flash_times.flash_changed(c, watch->chunk(), this_run_start);
     if (options.on_flash_change &&
         (c.kind == FlashChange::Kind::Erase || c.kind == FlashChange::Kind::Program)) {
       options.on_flash_change(FlashChangeSeen{machine.platform().accesses() + 1, c.time - run_start,
@@ -340,7 +358,9 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
     r.cut->board_cannot_start = boot->torn() != 0;
   }
   result.final_flash = rig->contents();
-  check_flash(r, machine, *rig, before, expected, result.final_flash);
+  const std::array<bool, kMapCells> written = cells_written(*rig);
+  r.timeline.blocks = std::exchange(flash_times.blocks, {});
+  check_flash(r, machine, *rig, written, before, expected, result.final_flash);
   if (!boot->window().spans.empty()) r.brick_window = boot->window();
   r.seed = options.seed;
   for (const auto& f : options.faults) {
@@ -368,9 +388,11 @@ RehearsalResult rehearse(const Options& options, Engine& engine, const ProgressF
     boot = std::make_unique<BootBlockWatch>(*rig, options.boot_block_first, options.boot_block_last, left,
                                             expected_now, machine.platform().now());
     watch = std::make_unique<CutWatch>(machine.platform(), std::nullopt);
+    this_run_start = machine.platform().now();
     auto next = std::make_shared<Report>(run_once(bench));
     result.final_flash = rig->contents();
-    check_flash(*next, machine, *rig, left, expected_now, result.final_flash);
+    next->timeline.blocks = flash_times.blocks;
+    check_flash(*next, machine, *rig, written, left, expected_now, result.final_flash);
     if (!boot->window().spans.empty()) next->brick_window = boot->window();
     next->cause = failure_cause(*next, options, part);
     r.recovery_after_cut = next;

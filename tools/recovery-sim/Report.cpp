@@ -115,7 +115,8 @@ nlohmann::json Report::to_json() const {
       {"verified",       flash.verified()                                                  },
       {"mismatches",     flash.mismatches                                                  },
       {"changed",        flash.changed                                                     },
-      {"first_mismatch", flash.first_mismatch ? json(*flash.first_mismatch) : json(nullptr)}
+      {"first_mismatch", flash.first_mismatch ? json(*flash.first_mismatch) : json(nullptr)},
+      {"map",            cell_counts(flash.map)                                            }
   };
   j["refused"] = refused;
   j["work"] = work;

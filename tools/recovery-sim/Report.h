@@ -16,6 +16,8 @@
 #include "tools/recovery-sim/BootBlock.h"
 #include "tools/recovery-sim/CapsuleChecks.h"
 #include "tools/recovery-sim/CutWatch.h"
+#include "tools/recovery-sim/FlashMap.h"
+#include "tools/recovery-sim/Timeline.h"
 
 namespace rsim {
 
@@ -29,6 +31,7 @@ struct FlashCheck {
   std::uint64_t changed = 0;                    // bytes that differ from the flash before the run
   std::optional<std::uint64_t> first_mismatch;  // offset in that layout
   std::string first_mismatch_where;             // "linear 0x1F3000 (memory 0xFFFF3000)"
+  std::vector<MapCell> map;                     // the window's 4 KiB cells, from 0xFFE00000 up
   bool verified() const { return mismatches == 0; }
 };
 
@@ -48,6 +51,7 @@ struct Report {
   std::map<std::string, std::uint64_t> refused;  // cause -> count
   std::map<std::string, std::uint64_t> work;     // erases, programs, cycles...
   std::vector<std::string> faults;
+  Timeline timeline;
   std::uint64_t simulated_ns = 0;
   std::uint64_t accesses = 0;
   double host_ms = 0;

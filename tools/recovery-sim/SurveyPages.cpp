@@ -68,25 +68,25 @@ HtmlData bar_chart(const json& rows, const char* state_key) {
     bar.set("total", fixed(total, 1) + " s");
     bar.set("busy", fixed(busy, 1) + " s");
     bar.set("ratio", busy > 0 ? fixed(total / busy, 1) : "-");
-    bar.set("y", fixed(y, 1));
-    bar.set("busy_y", fixed(y + (kBarHeight - kBusyHeight) / 2, 1));
-    bar.set("text_y", fixed(y + kBarHeight - 3, 1));
-    bar.set("total_w", fixed(std::max(axis.x(total) - kBarsX, 1.0), 1));
-    bar.set("busy_w", fixed(axis.x(busy) - kBarsX, 1));
+    bar.set("y", svg_number(y));
+    bar.set("busy_y", svg_number(y + (kBarHeight - kBusyHeight) / 2));
+    bar.set("text_y", svg_number(y + kBarHeight - 3));
+    bar.set("total_w", svg_number(std::max(axis.x(total) - kBarsX, 1.0)));
+    bar.set("busy_w", svg_number(axis.x(busy) - kBarsX));
     bars.push_back(bar);
     y += kRowHeight;
   }
   HtmlData chart;
   chart.set("bars", bars);
   chart.set("ticks", axis.ticks());
-  chart.set("width", fixed(kWidth, 0));
-  chart.set("height", fixed(y + 4, 0));
-  chart.set("bottom", fixed(y, 0));
-  chart.set("label_x", fixed(kLabelEnd, 0));
-  chart.set("x0", fixed(kBarsX, 0));
-  chart.set("figures_x", fixed(kFiguresX, 0));
-  chart.set("bar_h", fixed(kBarHeight, 0));
-  chart.set("busy_h", fixed(kBusyHeight, 0));
+  chart.set("width", svg_number(kWidth));
+  chart.set("height", svg_number(y + 4));
+  chart.set("bottom", svg_number(y));
+  chart.set("label_x", svg_number(kLabelEnd));
+  chart.set("x0", svg_number(kBarsX));
+  chart.set("figures_x", svg_number(kFiguresX));
+  chart.set("bar_h", svg_number(kBarHeight));
+  chart.set("busy_h", svg_number(kBusyHeight));
   return chart;
 }
 

@@ -24,6 +24,7 @@
 #include "tools/recovery-sim/PowerCutSurvey.h"
 #include "tools/recovery-sim/ProgressBar.h"
 #include "tools/recovery-sim/Rehearsal.h"
+#include "tools/recovery-sim/RehearsalPage.h"
 #include "tools/recovery-sim/Survey.h"
 #include "tools/recovery-sim/SurveyPages.h"
 #include "tools/recovery-sim/WorksWith.h"
@@ -40,8 +41,8 @@ constexpr const char* kFooter =
     "Beeps are shown as (count, duration us, interval us): the speaker sounds count times, each tone\n"
     "lasting duration microseconds and followed by interval microseconds of silence.\n"
     "Exit status: 0 the recovery completed and the flash holds what it should; 1 it did not (the\n"
-    "summary says why), or a requested fault never fired; 2 bad input (one line on stderr, nothing\n"
-    "written).";
+    "summary says why), or a requested fault never fired, or the --html page could not be written\n"
+    "after the run; 2 bad input (one line on stderr, nothing written).";
 
 // Every option given on the command line, by its long name, with its last value.
 rsim::GivenOptions given_options(const CLI::App& app) {
@@ -56,6 +57,16 @@ rsim::GivenOptions given_options(const CLI::App& app) {
 
 void write_text(const std::string& option, const std::string& path, const std::string& text) {
   rsim::write_output(option, path, text.data(), text.size());
+}
+
+// Writes the run's page; what went wrong when it could not be written (the run itself happened).
+std::string write_page(const rsim::Options& o, const rsim::Report& r, int status) {
+  try {
+    write_text("--html", *o.html, rsim::rehearsal_page(o, r, status));
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
 }
 
 bool on_terminal(bool quiet) { return !quiet && isatty(STDERR_FILENO); }
@@ -129,12 +140,13 @@ int main(int argc, char** argv) {
   app.add_option("--flash-in", o.flash_in, "initial flash contents (SPI: all components in linear order)");
   app.add_option("--flash-out", o.flash_out, "write the final flash contents here");
   app.add_option("--report", o.report, "write a JSON report here (with --compatibility: the matrix)");
-  app.add_option("--html", o.html,
-                 "write a self-contained HTML page here (a survey's: its table and charts)");
   app.add_option("--trace", o.trace, "write every hardware access here, one per line (about 50 bytes each)");
   app.add_option("--trace-limit", trace_limit, "at most this many trace lines (0: no limit)")
       ->capture_default_str();
   app.add_option("--beeps-wav", o.beeps_wav, "write the beeps as a WAV file");
+  app.add_option("--html", o.html,
+                 "write the rehearsal as one self-contained HTML page: flash map, timeline, beeps (a "
+                 "survey's: its table and charts)");
   app.add_option("--initial-protection", o.initial_protection, "power-on or cleared")->capture_default_str();
   std::string quirk;
   app.add_option("--variant", o.variant, "a named variant of the part (listed by --list-parts)");
@@ -308,6 +320,9 @@ int main(int argc, char** argv) {
       rsim::write_output("--flash-out", *o.flash_out, result.final_flash.data(), result.final_flash.size());
     if (o.report) write_text("--report", *o.report, r.to_json().dump(2) + "\n");
     if (o.beeps_wav) rsim::write_beeps_wav(*o.beeps_wav, r.beeps, r.frequency.value_or(1000));
+    const int status = r.success() ? rsim::kRecovered : rsim::kRecoveryFailed;
+    std::string page_failed;
+    if (o.html) page_failed = write_page(o, r, status);
     if (!o.quiet) {
       std::fputs(r.summary().c_str(), stdout);
     } else if (!r.success()) {
@@ -319,7 +334,12 @@ int main(int argc, char** argv) {
                           (r.cause.empty() ? "" : "; " + r.cause))
                              .c_str());
     }
-    return checked_stdout(r.success() ? rsim::kRecovered : rsim::kRecoveryFailed);
+    if (!page_failed.empty()) {
+      std::fprintf(stderr, "recovery-sim: the rehearsal ran (%s), but %s\n",
+                   r.success() ? "SUCCESS" : "FAILED", page_failed.c_str());
+      return checked_stdout(rsim::kRecoveryFailed);
+    }
+    return checked_stdout(status);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "recovery-sim: %s\n", e.what());
     return rsim::kBadInput;

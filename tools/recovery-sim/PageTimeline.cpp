@@ -1,0 +1,264 @@
+// Filling the timeline of a rehearsal's page.
+#include "tools/recovery-sim/PageTimeline.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "tools/recovery-sim/BeepMeaning.h"
+#include "tools/recovery-sim/EcMeaning.h"
+#include "tools/recovery-sim/Expectation.h"
+#include "tools/recovery-sim/PageFlashMap.h"
+#include "tools/recovery-sim/TraceCommand.h"
+
+namespace rsim {
+
+namespace {
+
+constexpr double kLeft = 130, kPlot = 1000, kLane = 30, kTop = 24;
+
+enum Lane { kEcLane, kChipsetLane, kDetectLane, kBlocksLane, kBeepsLane, kPostLane, kBootLane, kLanes };
+const char* const kLaneNames[kLanes] = {"EC",    "BIOS write", "Detection", "64 KiB blocks",
+                                        "Beeps", "POST codes", "Boot block"};
+
+// Drawing on simulated time from 0 to the end of the run.
+struct Scale {
+  double end_ns;
+  double x(double ns) const { return kLeft + kPlot * std::clamp(ns / end_ns, 0.0, 1.0); }
+};
+
+double lane_y(int lane) { return kTop + lane * kLane; }
+
+// Ticks every 1, 2 or 5 times a power of ten seconds, about ten of them.
+HtmlData ticks(const Scale& s) {
+  const double seconds = s.end_ns / 1e9;
+  const double raw = seconds / 10, unit = std::pow(10.0, std::floor(std::log10(raw)));
+  const double step = raw / unit < 2 ? unit * 2 : raw / unit < 5 ? unit * 5 : unit * 10;
+  HtmlData list{HtmlData::type::list};
+  for (double t = 0; t <= seconds + 1e-9; t += step) {
+    HtmlData tick;
+    tick.set("x", svg_number(s.x(t * 1e9)));
+    char label[32];
+    std::snprintf(label, sizeof label, step < 1 ? "%.1f s" : "%.0f s", t);
+    tick.set("label", label);
+    list.push_back(tick);
+  }
+  return list;
+}
+
+HtmlData bar(const Scale& s, int lane, double start, double end, const std::string& cls,
+             const std::string& title, const std::string& anchor) {
+  HtmlData b;
+  const double x0 = s.x(start), x1 = std::max(s.x(end), x0 + 2);
+  b.set("x", svg_number(x0));
+  b.set("y", svg_number(lane_y(lane) + 6));
+  b.set("w", svg_number(x1 - x0));
+  b.set("h", svg_number(kLane - 12));
+  b.set("cls", cls);
+  b.set("title", title);
+  b.set("anchor", anchor);
+  return b;
+}
+
+HtmlData mark(const Scale& s, int lane, double at, const std::string& cls, const std::string& title,
+              const std::string& anchor) {
+  HtmlData m;
+  m.set("x", svg_number(s.x(at)));
+  m.set("y1", svg_number(lane_y(lane) + 4));
+  m.set("y2", svg_number(lane_y(lane) + kLane - 4));
+  m.set("cls", cls);
+  m.set("title", title);
+  m.set("anchor", anchor);
+  return m;
+}
+
+std::string span_text(std::uint64_t start, std::uint64_t end) {
+  return seconds_text(start) + " to " + seconds_text(end);
+}
+
+HtmlData phase(const Options& o, const std::string& anchor, const std::string& name, std::uint64_t start,
+               std::optional<std::uint64_t> end, const std::string& what, const std::string& from) {
+  HtmlData p;
+  p.set("anchor", anchor);
+  p.set("name", name);
+  p.set("when", end ? span_text(start, *end) : seconds_text(start));
+  p.set("what", what);
+  p.set("command", trace_command(o, from));
+  return p;
+}
+
+// The worst state among a block's cells: what its bar on the timeline shows.
+CellState block_state(const Report& r, std::uint32_t block) {
+  static constexpr CellState kWorstFirst[] = {CellState::Torn, CellState::Differs, CellState::NotReached,
+                                              CellState::Rewritten};
+  for (CellState s : kWorstFirst) {
+    for (std::uint32_t k = 0; k < 16 && block * 16 + k < r.flash.map.size(); k++) {
+      if (r.flash.map[block * 16 + k].state == s) return s;
+    }
+  }
+  return CellState::Rewritten;
+}
+
+}  // namespace
+
+std::string trace_point_at(std::uint64_t ns) {
+  if (ns < 1000) return "1";
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "time:%.6fs", static_cast<double>(ns) / 1e9);
+  std::string s = buf;
+  while (s.size() > 7 && s[s.size() - 2] == '0') s.erase(s.size() - 2, 1);
+  if (s[s.size() - 2] == '.') s.erase(s.size() - 2, 1);
+  return s;
+}
+
+HtmlData timeline_html(const Options& o, const Report& r) {
+  const Timeline& t = r.timeline;
+  const std::uint64_t end = std::max<std::uint64_t>(r.simulated_ns, 1);
+  const Scale s{static_cast<double>(end)};
+  HtmlData bars{HtmlData::type::list}, marks{HtmlData::type::list}, phases{HtmlData::type::list};
+
+  // The embedded controller: the handshake into flash mode, and the one out of it at the end.
+  const std::uint64_t first_post = t.post_codes.empty() ? end : t.post_codes.front();
+  const std::uint64_t handshake_end = t.write_enabled.value_or(first_post);
+  std::size_t entering = 0;
+  while (entering < t.ec_commands.size() && t.ec_commands[entering] <= handshake_end) entering++;
+  for (std::size_t i = 0; i < t.ec_commands.size(); i++) {
+    const auto& [command, data] = r.ec_commands[i];
+    char title[96];
+    std::snprintf(title, sizeof title, "EC command %02X %02X at %s", command, data,
+                  seconds_text(t.ec_commands[i]).c_str());
+    const std::string meaning = ec_command_meaning(command, data);
+    marks.push_back(mark(s, kEcLane, static_cast<double>(t.ec_commands[i]), "m-ec",
+                         std::string(title) + (meaning.empty() ? "" : ": " + meaning), "ec"));
+  }
+  if (!t.ec_commands.empty()) {
+    const std::string title = "EC handshake into flash mode: " + span_text(0, handshake_end);
+    bars.push_back(bar(s, kEcLane, 0, static_cast<double>(handshake_end), "b-ec", title, "phase-ec"));
+    phases.push_back(phase(o, "phase-ec", "EC handshake", 0, handshake_end,
+                           "the controller is asked into flash mode, and the module waits for it", "1"));
+  }
+  if (t.write_enabled) {
+    const std::string title = "BIOS write enable (BIOS_CNTL) at " + seconds_text(*t.write_enabled);
+    marks.push_back(mark(s, kChipsetLane, static_cast<double>(*t.write_enabled), "m-we", title, "phase-we"));
+    phases.push_back(phase(o, "phase-we", "BIOS write enable", *t.write_enabled, std::nullopt,
+                           "BIOS_CNTL's write enable set", trace_point_at(*t.write_enabled)));
+  }
+  // Detection: from write enable (or the handshake) to the first chunk counter.
+  std::optional<std::uint64_t> first_chunk;
+  for (std::size_t i = 0; i < r.post_codes.size(); i++) {
+    if (r.post_codes[i] == 0x00) {
+      first_chunk = t.post_codes[i];
+      break;
+    }
+  }
+  if (!t.ec_commands.empty() || t.write_enabled) {
+    const std::uint64_t from = handshake_end, to = first_chunk.value_or(end);
+    const std::string title = "detecting the flash part and clearing its protection: " + span_text(from, to);
+    bars.push_back(bar(s, kDetectLane, static_cast<double>(from), static_cast<double>(to), "b-detect", title,
+                       "phase-detect"));
+    phases.push_back(phase(o, "phase-detect", "Detection", from, to,
+                           r.detected ? "the part answers as " + r.detected->first + " " + r.detected->second
+                                      : std::string("no part detected"),
+                           trace_point_at(from)));
+  }
+  // Each 64 KiB block: from its first erase to its last program, coloured by what it holds now.
+  for (std::uint32_t b = 0; b < kBlocks; b++) {
+    const BlockTimes& bt = t.blocks[b];
+    if (!bt.erase && !bt.program) continue;
+    const std::uint64_t from =
+        std::min(bt.erase ? bt.erase->start : end, bt.program ? bt.program->start : end);
+    const std::uint64_t to = std::min<std::uint64_t>(
+        end, std::max(bt.erase ? bt.erase->end : 0, bt.program ? bt.program->end : 0));
+    const CellState state = block_state(r, b);
+    const std::string anchor = "block-" + std::to_string(b);
+    const std::string range = cell_range_text(b * 16, b * 16 + 15);
+    bars.push_back(bar(s, kBlocksLane, static_cast<double>(from), static_cast<double>(to),
+                       std::string("s-") + cell_state_name(state) + (b % 2 ? " odd" : ""),
+                       "block " + std::to_string(b) + " " + range + ": " + span_text(from, to), anchor));
+    const std::string chunk = "chunk:" + std::to_string(b * 16);
+    HtmlData p;
+    p.set("anchor", anchor);
+    p.set("name", "Block " + std::to_string(b));
+    p.set("range", range);
+    p.set("state", cell_state_name(state));
+    if (bt.erase) {
+      p.set("erase", span_text(bt.erase->start, std::min<std::uint64_t>(bt.erase->end, end)));
+      p.set("erase_command", trace_command(o, chunk + ":erase"));
+    }
+    if (bt.program) {
+      p.set("program", span_text(bt.program->start, std::min<std::uint64_t>(bt.program->end, end)));
+      p.set("program_command", trace_command(o, chunk + ":program"));
+    }
+    phases.push_back(p);
+  }
+  // Beeps and POST codes as ticks; the beeps also as a table with their meaning.
+  for (std::size_t i = 0; i < t.beeps.size() && i < r.beeps.size(); i++) {
+    const Beep& b = r.beeps[i];
+    const std::string meaning = beep_meaning(b, i + 1 < r.beeps.size() ? &r.beeps[i + 1] : nullptr);
+    marks.push_back(mark(s, kBeepsLane, static_cast<double>(t.beeps[i]), "m-beep",
+                         "beep " + std::to_string(i + 1) + " at " + seconds_text(t.beeps[i]) + ": (" +
+                             std::to_string(b.count) + ", " + std::to_string(b.duration) + ", " +
+                             std::to_string(b.interval) + ")" + (meaning.empty() ? "" : " " + meaning),
+                         "beep-" + std::to_string(i + 1)));
+  }
+  std::string path;
+  for (std::size_t i = 0; i < t.post_codes.size(); i++) {
+    path += "M" + svg_number(s.x(static_cast<double>(t.post_codes[i]))) + " " +
+            svg_number(lane_y(kPostLane) + 6) + "v" + svg_number(kLane - 12);
+  }
+  // The boot block's brick window.
+  if (r.brick_window) {
+    for (const BrickSpan& span : r.brick_window->spans) {
+      const std::uint64_t to = span.end.value_or(end);
+      bars.push_back(bar(s, kBootLane, static_cast<double>(span.start), static_cast<double>(to), "b-brick",
+                         "brick window: the boot block neither old nor new, " + span_text(span.start, to),
+                         "phase-brick"));
+    }
+  }
+  HtmlData d;
+  // The end of the run: the final spin, a power cut, a return or a hang.
+  const double bottom = lane_y(kLanes);
+  if (r.cut) {
+    HtmlData cut;
+    cut.set("x", svg_number(s.x(static_cast<double>(r.cut->time))));
+    cut.set("label", "power cut " + seconds_text(r.cut->time));
+    cut.set("anchor_x", svg_number(std::min(s.x(static_cast<double>(r.cut->time)), kLeft + kPlot - 110)));
+    d.set("cut_line", cut);
+    phases.push_back(phase(o, "phase-cut", "Power cut", r.cut->time, std::nullopt,
+                           "after access " + std::to_string(r.cut->access) + ", " + r.cut->phase +
+                               (r.cut->chunk ? " of chunk " + std::to_string(*r.cut->chunk) : std::string()),
+                           std::to_string(r.cut->access > 200 ? r.cut->access - 200 : 1)));
+  } else {
+    d.set("end_label", r.outcome.kind == sim::OutcomeKind::FinalSpin ? "final spin" : "end of the run");
+    const std::uint64_t last = t.ec_commands.size() > entering ? t.ec_commands[entering] : end;
+    phases.push_back(phase(
+        o, "phase-end",
+        r.outcome.kind == sim::OutcomeKind::FinalSpin ? "Leaving flash mode, final spin" : "End of the run",
+        std::min(last, end), end, outcome_text(r.outcome), trace_point_at(std::min(last, end))));
+  }
+  HtmlData lanes{HtmlData::type::list};
+  for (int l = 0; l < kLanes; l++) {
+    HtmlData lane;
+    lane.set("name", kLaneNames[l]);
+    lane.set("y", svg_number(lane_y(l)));
+    lane.set("text_y", svg_number(lane_y(l) + kLane / 2 + 4));
+    lanes.push_back(lane);
+  }
+  d.set("width", svg_number(kLeft + kPlot + 20));
+  d.set("height", svg_number(bottom + 26));
+  d.set("left", svg_number(kLeft));
+  d.set("right", svg_number(kLeft + kPlot));
+  d.set("top", svg_number(kTop));
+  d.set("bottom", svg_number(bottom));
+  d.set("tick_y", svg_number(bottom + 16));
+  d.set("end_x", svg_number(s.x(static_cast<double>(end))));
+  d.set("lanes", lanes);
+  d.set("ticks", ticks(s));
+  d.set("bars", bars);
+  d.set("marks", marks);
+  d.set("post_path", path);
+  d.set("phases", phases);
+  return d;
+}
+
+}  // namespace rsim
