@@ -259,6 +259,9 @@ TEST_F(RecoverySim, BadInputGetsOneClearLineAndStatusTwo) {
       {"--fault power-cut@chunk:370:erase",          "which the recovery leaves alone"                   },
       {"--fault power-cut@time:soon",                "positive number of seconds"                        },
       {"--merge " + path("missing.json"),            "cannot read --merge"                               },
+      {"--html " + path(""),                         "it is a directory"                                 },
+      {"--html " + path("no/such/dir/page.html"),    "no directory"                                      },
+      {"--html /sys/page.html",                      "cannot write --html /sys/page.html"                },
   };
   for (const auto& c : cases) {
     Result r = run("--flash-out " + path("out.bin") + " " + c.args);
@@ -638,6 +641,50 @@ TEST_F(RecoverySim, TheBrickWindowIsTheBootBlocksBusyTime) {
     sum += s["end_us"].get<std::uint64_t>() - s["start_us"].get<std::uint64_t>();
   EXPECT_NEAR(static_cast<double>(sum), total_us, 16);
   EXPECT_NE(run("").out.find("brick       2.08 s of 75.40 s (2.76 %)"), std::string::npos);
+}
+
+// The flash map sorts every 4 KiB cell of the window into one state; --html draws the same cells.
+TEST_F(RecoverySim, TheFlashMapCountsEachCellOnce) {
+  const struct {
+    std::string args;
+    int exit_code;
+    json map;
+  } cases[] = {
+      {"",
+       0, {{"rewritten", 496}, {"differs", 0}, {"kept", 16}, {"torn", 0}, {"not_reached", 0}, {"outside", 0}}  },
+      {"--fault power-cut@chunk:100:erase",
+       1, {{"rewritten", 100}, {"differs", 0}, {"kept", 16}, {"torn", 1}, {"not_reached", 395}, {"outside", 0}}},
+      {"--part 'SST 25VF016B' --initial-protection power-on",
+       1, {{"rewritten", 0}, {"differs", 496}, {"kept", 16}, {"torn", 0}, {"not_reached", 0}, {"outside", 0}}  },
+ // Without write grants the BIOS region (here its upper 1 MiB) bounds what the recovery writes.
+      {"--flmstr1 0 --bfpr 0x01FF0100",
+       0, {{"rewritten", 240}, {"differs", 0}, {"kept", 16}, {"torn", 0}, {"not_reached", 0}, {"outside", 256}}},
+      {"--capsule /dev/null",
+       1, {{"rewritten", 0}, {"differs", 0}, {"kept", 16}, {"torn", 0}, {"not_reached", 496}, {"outside", 0}}  },
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(report(c.args, c.exit_code)["flash"]["map"], c.map) << c.args;
+  }
+}
+
+// A page names the user's files as text (escaped), and a page that cannot be written after the run
+// says that the run happened.
+TEST_F(RecoverySim, HtmlPageEscapesUserTextAndReportsAFailedWrite) {
+  const std::string capsule = path("a<b>&'c\".bin");
+  write(capsule, std::vector<char>(16, 'x'));
+  Result r = run("--quiet --capsule \"" + capsule + "\" --html " + path("page.html"));
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  std::vector<char> page = bytes(path("page.html"));
+  std::string html(page.begin(), page.end());
+  EXPECT_NE(html.find("a&lt;b&gt;&amp;&apos;c&quot;.bin"), std::string::npos);
+  EXPECT_EQ(html.find("a<b>"), std::string::npos);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+
+  r = run("--quiet --html /dev/full");
+  EXPECT_EQ(r.exit_code, 1) << r.out;
+  EXPECT_EQ(r.out,
+            "recovery-sim: the rehearsal ran (SUCCESS), but cannot write --html /dev/full: no space left "
+            "on the device\n");
 }
 
 std::size_t occurrences(const std::string& text, const std::string& what) {

@@ -1,7 +1,9 @@
 // Checked file access for recovery-sim's inputs and outputs.
 #include "tools/recovery-sim/Files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <stdexcept>
@@ -20,6 +22,16 @@ std::string named(const std::string& option, const std::string& path) { return o
     std::remove(path.c_str());
   }
   throw std::runtime_error("cannot write " + named(option, path) + ": " + packaging::file_problem(error));
+}
+
+// Opens `path` as the later write will and closes it again. Throws std::invalid_argument.
+void probe_writable(const std::string& option, const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    throw std::invalid_argument("cannot write " + named(option, path) + ": " +
+                                packaging::file_problem(errno));
+  }
+  ::close(fd);
 }
 
 }  // namespace
@@ -56,6 +68,9 @@ void check_output_path(const std::string& option, const std::string& path) {
     if (S_ISDIR(st.st_mode)) {
       throw std::invalid_argument("cannot write " + named(option, path) + ": it is a directory, not a file");
     }
+    // A file already there is opened for writing, not truncated: refused now, not after the run.
+    // (Devices and pipes are left alone: opening one may block or have effects.)
+    if (S_ISREG(st.st_mode)) probe_writable(option, path, O_WRONLY);
     return;
   }
   const std::size_t slash = path.find_last_of('/');
@@ -63,6 +78,8 @@ void check_output_path(const std::string& option, const std::string& path) {
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     throw std::invalid_argument("cannot write " + named(option, path) + ": no directory " + dir);
   }
+  probe_writable(option, path, O_WRONLY | O_CREAT | O_EXCL);
+  ::unlink(path.c_str());
 }
 
 void write_output(const std::string& option, const std::string& path, const void* bytes, std::size_t size) {

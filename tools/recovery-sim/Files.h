@@ -13,8 +13,9 @@ namespace rsim {
 // non-regular file (a directory, ...).
 std::vector<std::uint8_t> read_input(const std::string& option, const std::string& path);
 
-// Refuses, before anything is run or written, an output path that is a directory or whose
-// directory does not exist. Throws std::invalid_argument.
+// Refuses, before anything is run or written, an output path that is a directory, whose
+// directory does not exist, or that cannot be opened for writing (a file there is left as it is;
+// a new one is created and removed again). Throws std::invalid_argument.
 void check_output_path(const std::string& option, const std::string& path);
 
 // Writes `bytes` to `path`. Throws std::runtime_error when a write or the close fails, after
