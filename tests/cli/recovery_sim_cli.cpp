@@ -733,10 +733,14 @@ TEST_F(RecoverySim, APowerCutSurveysPageShowsItsReport) {
 
   j["settings"]["part"] = "<b>Winbond</b> & \"co\"";
   j["cuts"][0]["label"] = "<img src=x>";
-  write(path("m.json"), [&] {
-    std::string text = j.dump();
-    return std::vector<char>(text.begin(), text.end());
-  }());
+  auto save = [&](const std::string& name, const json& report) {
+    std::string text = report.dump();
+    write(path(name), std::vector<char>(text.begin(), text.end()));
+  };
+  save("m.json", j);
+  json no_reference = j;
+  no_reference.erase("reference");
+  save("no-reference.json", no_reference);
   Result merged = run("--merge " + path("m.json") + " --quiet --html " + path("q.html"));
   ASSERT_EQ(merged.exit_code, 0) << merged.out;
   b = bytes(path("q.html"));
@@ -759,6 +763,7 @@ TEST_F(RecoverySim, APowerCutSurveysPageShowsItsReport) {
       {"--compatibility --html /nonexistent-dir/p.html",          2,
        "cannot write --html /nonexistent-dir/p.html: no directory"                                                    },
       {"--estimate-all --html " + dir_.string(),                  2, "it is a directory"                              },
+      {"--merge " + path("no-reference.json"),                    2, "--merge: report 1 is not a power-cut survey"    },
       {"--power-cut-table --html " + path("t.html"),              2, "writes no --html page"                          },
   };
   for (const auto& c : cases) {

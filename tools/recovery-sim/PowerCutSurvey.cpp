@@ -263,7 +263,9 @@ json merge_power_cut_surveys(const std::vector<json>& shards) {
   double host = 0;
   for (std::size_t s = 0; s < shards.size(); s++) {
     const json& shard = shards[s];
-    if (!shard.contains("settings") || !shard.contains("cuts") || !shard.contains("shard")) {
+    // Every field read below: a report without one is not a survey's (and reading it is undefined).
+    if (!shard.contains("settings") || !shard.contains("cuts") || !shard.contains("shard") ||
+        !shard.contains("reference") || !shard.contains("cuts_in_all")) {
       throw std::invalid_argument("--merge: report " + std::to_string(s + 1) + " is not a power-cut survey");
     }
     for (const auto& [key, value] : first["settings"].items()) {
