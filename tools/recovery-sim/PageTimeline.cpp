@@ -172,9 +172,17 @@ HtmlData timeline_html(const Options& o, const Report& r) {
     const CellState state = block_state(r, b);
     const std::string anchor = "block-" + std::to_string(b);
     const std::string range = cell_range_text(b * 16, b * 16 + 15);
-    bars.push_back(bar(s, kBlocksLane, static_cast<double>(from), static_cast<double>(to),
-                       std::string("s-") + cell_state_name(state) + (b % 2 ? " odd" : ""),
-                       "block " + std::to_string(b) + " " + range + ": " + span_text(from, to), anchor));
+    HtmlData block_bar = bar(s, kBlocksLane, static_cast<double>(from), static_cast<double>(to),
+                             std::string("s-") + cell_state_name(state) + (b % 2 ? " odd" : ""),
+                             "block " + std::to_string(b) + " " + range + ": " + span_text(from, to), anchor);
+    // Numbered where the bar has room for it.
+    if (s.x(static_cast<double>(to)) - s.x(static_cast<double>(from)) >= 16) {
+      block_bar.set("label", std::to_string(b));
+      block_bar.set("label_x",
+                    svg_number((s.x(static_cast<double>(from)) + s.x(static_cast<double>(to))) / 2));
+      block_bar.set("label_y", svg_number(lane_y(kBlocksLane) + kLane / 2 + 4));
+    }
+    bars.push_back(block_bar);
     const std::string chunk = "chunk:" + std::to_string(b * 16);
     HtmlData p;
     p.set("anchor", anchor);
@@ -221,8 +229,12 @@ HtmlData timeline_html(const Options& o, const Report& r) {
   if (r.cut) {
     HtmlData cut;
     cut.set("x", svg_number(s.x(static_cast<double>(r.cut->time))));
-    cut.set("label", "power cut " + seconds_text(r.cut->time));
-    cut.set("anchor_x", svg_number(std::min(s.x(static_cast<double>(r.cut->time)), kLeft + kPlot - 110)));
+    cut.set("label", "power cut " + seconds_text(r.cut->time) +
+                         (r.cut->chunk ? ", chunk " + std::to_string(*r.cut->chunk) : std::string()));
+    // The label reads away from the line, towards the middle of the drawing.
+    const bool right_half = s.x(static_cast<double>(r.cut->time)) > kLeft + kPlot / 2;
+    cut.set("text_anchor", right_half ? "end" : "start");
+    cut.set("dx", right_half ? "-4" : "4");
     d.set("cut_line", cut);
     phases.push_back(phase(o, "phase-cut", "Power cut", r.cut->time, std::nullopt,
                            "after access " + std::to_string(r.cut->access) + ", " + r.cut->phase +

@@ -60,7 +60,14 @@ std::string verdict(const Report& r) {
   if (r.board_cannot_start()) return "the power cut left the boot block torn: this board cannot start again";
   if (!r.faults_unfired.empty()) return r.faults_unfired.front();
   if (!r.cause.empty()) return r.cause;
-  if (r.cut) return "power was cut before the recovery completed";
+  if (r.cut) {
+    return "power was cut " + seconds_text(r.cut->time) + " into the run" +
+           (r.cut->chunk ? ", in the " + r.cut->phase + " of chunk " + std::to_string(*r.cut->chunk) + " (" +
+                               hex(kWindowBase + *r.cut->chunk * kChunk) + ", block " +
+                               std::to_string(*r.cut->chunk / 16) + ")"
+                         : ", " + r.cut->phase) +
+           ", before the recovery completed";
+  }
   return outcome_text(r.outcome);
 }
 
