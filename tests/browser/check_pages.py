@@ -2,7 +2,8 @@
 """recovery-sim's --html pages as a reader's browser shows them, in Debian's headless Chromium.
 
 Pages are made from a successful recovery, a failing part and a power cut, each with its JSON
-report. Each page is opened once, with every network fetch sent to a dead proxy and an
+report, and from a small power-cut survey (its marks per result and its rows of cuts against the
+survey's JSON). Each page is opened once, with every network fetch sent to a dead proxy and an
 unresolvable host, and from that run:
   - the DOM Chromium built (--dump-dom) holds 512 map cells whose counts per state equal the
     report's flash.map, every beep of the report in order, the outcome, and a timeline phase for
@@ -32,6 +33,9 @@ CASES = [
     ("failing-part", ["--part", "SST 25VF016B", "--initial-protection", "power-on"], 1),
     ("power-cut", ["--fault", "power-cut@chunk:100:erase"], 1),
 ]
+# Eight cuts spread over the recovery, with a 1 MiB boot block so that half fall inside the brick window.
+SURVEY = ("power-cut-survey", ["--boot-block", "FFF00000-FFFFFFFF", "--power-cut-survey", "--cuts", "8",
+                               "--spread-only"], 0)
 CONTROL = "too-wide"
 TOO_WIDE = '<!DOCTYPE html><html><body><div style="width:2000px;height:10px"></div></body></html>'
 WRAPPER_HEAD = '<!DOCTYPE html><html><body style="margin:0">\n'
@@ -122,12 +126,62 @@ class PageDom(html.parser.HTMLParser):
             self.verdict += data
 
 
-def check_page(browser, tmp, name, report):
+def open_page(browser, tmp, name):
+    """The DOM of page `name`, which must ask the network for nothing and log no console message."""
     page = os.path.join(tmp, name + ".html")
     shot = os.path.join(tmp, name + ".png")
     dom_text, log, fetched = chromium(browser, tmp, name, ["--dump-dom", "--screenshot=" + shot], "file://" + page)
+    check(fetched == [], f"{name}: the page asked the network for {fetched}")
+    console = [line for line in log if ":CONSOLE" in line]
+    check(console == [], f"{name}: Chromium logged for the page: {console}")
+    check(os.path.exists(shot), f"{name}: no screenshot")
+    return dom_text
+
+
+class SurveyDom(html.parser.HTMLParser):
+    """A survey page's marks per result on the strip of the whole recovery, its cut rows and counts."""
+
+    def __init__(self):
+        super().__init__()
+        self.marks, self.rows, self.counts, self._strip, self._count = {}, 0, {}, None, None
+
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if tag == "figure":
+            self._strip = a.get("id")
+        classes = a.get("class", "").split()
+        if tag == "g" and "cut-mark" in classes and self._strip == "strip-whole":
+            outcome = [c[2:] for c in classes if c.startswith("o-")][0]
+            self.marks[outcome] = self.marks.get(outcome, 0) + 1
+        if tag == "tr" and a.get("id", "").startswith("cut-"):
+            self.rows += 1
+        self._count = a.get("data-count")
+
+    def handle_endtag(self, tag):
+        if tag == "figure":
+            self._strip = None
+
+    def handle_data(self, data):
+        if self._count:
+            self.counts[self._count] = data
+            self._count = None
+
+
+def check_survey_page(browser, tmp, name, report):
+    dom = SurveyDom()
+    dom.feed(open_page(browser, tmp, name))
+    summary = report["summary"]
+    expected = {k: summary[k] for k in ("recovered", "bricked", "failed") if summary[k]}
+    check(dom.marks == expected, f"{name}: marks per result {dom.marks}, the survey says {expected}")
+    check(dom.rows == summary["cuts"], f"{name}: {dom.rows} rows of cuts, the survey has {summary['cuts']}")
+    shown = {k: int(v) for k, v in dom.counts.items()}
+    wanted = {k: summary[k] for k in ("cuts", "recovered", "bricked", "failed")}
+    check(shown == wanted, f"{name}: counts shown {shown}, the survey says {wanted}")
+
+
+def check_page(browser, tmp, name, report):
     dom = PageDom()
-    dom.feed(dom_text)
+    dom.feed(open_page(browser, tmp, name))
     counts = {s: dom.cells.count(s) for s in set(dom.cells)}
     expected = {s: n for s, n in report["flash"]["map"].items() if n}
     check(len(dom.cells) == 512, f"{name}: {len(dom.cells)} map cells, not 512")
@@ -145,10 +199,6 @@ def check_page(browser, tmp, name, report):
     # its part before the first chunk; it ends in a cut or otherwise.
     last = "phase-cut" if report["power_cut"] else "phase-end"
     check(dom.phases == ["phase-ec", "phase-we", "phase-detect", last], f"{name}: timeline phases {dom.phases}")
-    check(fetched == [], f"{name}: the page asked the network for {fetched}")
-    console = [line for line in log if ":CONSOLE" in line]
-    check(console == [], f"{name}: Chromium logged for the page: {console}")
-    check(os.path.exists(shot), f"{name}: no screenshot")
 
 
 def check_layout(browser, tmp, names):
@@ -192,19 +242,19 @@ def main():
         sys.exit(77)
     with tempfile.TemporaryDirectory(prefix="rsim-browser-") as tmp:
         made = []
-        for name, args, status in CASES:
+        for name, args, status in CASES + [SURVEY]:
             page, report = os.path.join(tmp, name + ".html"), os.path.join(tmp, name + ".json")
             run = subprocess.run([sim, "--quiet", "--html", page, "--report", report] + args,
                                  capture_output=True, text=True, timeout=120)
             if not check(run.returncode == status, f"{name}: recovery-sim exited {run.returncode}: {run.stderr}"):
                 continue
             with open(report) as f:
-                check_page(browser, tmp, name, json.load(f))
+                (check_survey_page if name == SURVEY[0] else check_page)(browser, tmp, name, json.load(f))
             made.append(name)
         check_layout(browser, tmp, made)
     for f in failures:
         print("FAIL", f)
-    print(f"{len(CASES)} pages checked in Chromium: {len(failures)} failures")
+    print(f"{len(CASES) + 1} pages checked in Chromium: {len(failures)} failures")
     sys.exit(1 if failures else 0)
 
 

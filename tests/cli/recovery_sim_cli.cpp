@@ -6,8 +6,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -796,4 +798,134 @@ TEST_F(RecoverySim, HtmlPageEscapesUserTextAndReportsAFailedWrite) {
   EXPECT_EQ(r.out,
             "recovery-sim: the rehearsal ran (SUCCESS), but cannot write --html /dev/full: no space left "
             "on the device\n");
+}
+
+std::size_t occurrences(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+// A survey's page shows its report's figures and loads nothing from elsewhere; what a merged report
+// brings is escaped; an unusable --html path is refused before the survey, and a page that cannot be
+// written fails the command after it, saying the survey ran.
+TEST_F(RecoverySim, APowerCutSurveysPageShowsItsReport) {
+  // A boot block of 1 MiB: half the cuts fall inside the brick window.
+  Result r =
+      run("--boot-block FFF00000-FFFFFFFF --power-cut-survey --cuts 8 --spread-only --quiet --report " +
+          path("r.json") + " --html " + path("p.html"));
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  json j = json::parse(std::ifstream(path("r.json")));
+  std::vector<char> b = bytes(path("p.html"));
+  const std::string page(b.begin(), b.end());
+  const std::size_t strip = page.find("id=\"strip-whole\"");
+  ASSERT_NE(strip, std::string::npos);
+  const std::string whole = page.substr(strip, page.find("</figure>", strip) - strip);
+  ASSERT_GT(j["summary"]["bricked"].get<int>(), 0);
+  ASSERT_GT(j["summary"]["recovered"].get<int>(), 0);
+  for (const std::string outcome : {"recovered", "bricked", "failed"}) {
+    const int n = j["summary"][outcome].get<int>();
+    EXPECT_EQ(occurrences(whole, "class=\"cut-mark o-" + outcome + "\""), static_cast<std::size_t>(n))
+        << outcome;
+    EXPECT_NE(page.find("data-count=\"" + outcome + "\">" + std::to_string(n) + "<"), std::string::npos);
+  }
+  EXPECT_EQ(occurrences(whole, "class=\"brick-span\""), j["reference"]["brick_window"]["spans"].size());
+  EXPECT_EQ(j["reference"]["brick_window"]["total_us"], j["reference"]["brick_us"]);
+  for (const auto& c : j["cuts"]) {
+    const std::size_t at = page.find("id=\"cut-" + std::to_string(c["index"].get<int>()) + "\"");
+    ASSERT_NE(at, std::string::npos) << c;
+    const std::string row = page.substr(at, page.find("</tr>", at) - at);
+    char time[32];
+    std::snprintf(time, sizeof time, "%.3f", c["time_us"].get<double>() / 1e6);
+    EXPECT_NE(row.find(std::string(">") + time + "<"), std::string::npos) << row;
+    EXPECT_NE(row.find(">" + c["next"].get<std::string>() + "<"), std::string::npos) << row;
+  }
+  for (const char* outside : {"http:", "https:", "<script", " src=", "@import"}) {
+    EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+  }
+
+  j["settings"]["part"] = "<b>Winbond</b> & \"co\"";
+  j["cuts"][0]["label"] = "<img src=x>";
+  auto save = [&](const std::string& name, const json& report) {
+    std::string text = report.dump();
+    write(path(name), std::vector<char>(text.begin(), text.end()));
+  };
+  save("m.json", j);
+  json no_reference = j;
+  no_reference.erase("reference");
+  save("no-reference.json", no_reference);
+  Result merged = run("--merge " + path("m.json") + " --quiet --html " + path("q.html"));
+  ASSERT_EQ(merged.exit_code, 0) << merged.out;
+  b = bytes(path("q.html"));
+  const std::string escaped(b.begin(), b.end());
+  EXPECT_NE(escaped.find("&lt;b&gt;Winbond&lt;/b&gt; &amp; &quot;co&quot;"), std::string::npos);
+  EXPECT_NE(escaped.find("&lt;img src=x&gt;"), std::string::npos);
+  EXPECT_EQ(escaped.find("<b>Winbond"), std::string::npos);
+  EXPECT_EQ(escaped.find("<img"), std::string::npos);
+
+  struct Case {
+    std::string args;
+    int status;
+    std::string says;
+  } cases[] = {
+      {"--merge " + path("r.json") + " --quiet --html /dev/full", 1,
+       "recovery-sim: the survey ran, but cannot write --html /dev/full"                                              },
+      {"--merge " + path("r.json") + " --html " + dir_.string(),  2,
+       "--html " + dir_.string() + ": it is a directory"                                                              },
+      {"--power-cut-survey --html " + dir_.string(),              2, "--html " + dir_.string() + ": it is a directory"},
+      {"--compatibility --html /nonexistent-dir/p.html",          2,
+       "cannot write --html /nonexistent-dir/p.html: no directory"                                                    },
+      {"--estimate-all --html " + dir_.string(),                  2, "it is a directory"                              },
+      {"--merge " + path("no-reference.json"),                    2, "--merge: report 1 is not a power-cut survey"    },
+      {"--power-cut-table --html " + path("t.html"),              2, "writes no --html page"                          },
+  };
+  for (const auto& c : cases) {
+    Result bad = run(c.args);
+    EXPECT_EQ(bad.exit_code, c.status) << c.args << "\n" << bad.out;
+    EXPECT_NE(bad.out.find(c.says), std::string::npos) << c.args << "\n" << bad.out;
+    EXPECT_EQ(std::count(bad.out.begin(), bad.out.end(), '\n'), 1) << c.args << "\n" << bad.out;
+  }
+  EXPECT_FALSE(fs::exists(path("t.html")));
+}
+
+// The compatibility page: a cell per row and protection state whose class and word follow the
+// matrix, and a bar per row showing the time the report gives.
+TEST_F(RecoverySim, TheCompatibilityPageShowsTheMatrix) {
+  Result r = run("--compatibility --report " + path("m.json") + " --html " + path("m.html"));
+  ASSERT_EQ(r.exit_code, 0) << r.out;
+  json matrix = json::parse(std::ifstream(path("m.json")));
+  std::vector<char> b = bytes(path("m.html"));
+  const std::string page(b.begin(), b.end());
+  std::map<std::string, std::size_t> cells;
+  std::size_t bars_ok = 0, power_on = 0, cleared = 0, at = 0;
+  for (const auto& row : matrix) {
+    for (const char* state : {"power_on", "cleared"}) {
+      const json& s = row[state];
+      cells[s["verified"].get<bool>()      ? "ok\"><strong>verified<"
+            : s["outcome"] == "final-spin" ? "wrong\"><strong>wrong bytes<"
+                                           : "stops\"><strong>fails<"]++;
+    }
+    power_on += row["power_on"]["verified"].get<bool>() ? 1 : 0;
+    cleared += row["cleared"]["verified"].get<bool>() ? 1 : 0;
+    bars_ok += row["cleared"]["verified"].get<bool>() ? 1 : 0;
+    // The bars come in the matrix's order, each with the cleared run's time on hardware.
+    char figure[48];
+    std::snprintf(figure, sizeof figure, "<tspan class=\"figure\">%.1f s</tspan>",
+                  row["cleared"]["simulated_us"].get<double>() / 1e6);
+    at = page.find("<tspan class=\"figure\">", at);
+    ASSERT_NE(at, std::string::npos) << row;
+    EXPECT_EQ(page.compare(at, std::strlen(figure), figure), 0) << row << "\n" << page.substr(at, 60);
+    at++;
+  }
+  // The default part's hardware-sequenced recovery: 75.4 s, of which the part is busy 62.1 s.
+  const json& winbond = matrix[1]["power_on"];
+  EXPECT_EQ(matrix[1]["mode"], "hardware sequencing");
+  EXPECT_NEAR(winbond["simulated_us"].get<double>(), 75.4e6, 0.05e6);
+  EXPECT_NEAR(winbond["part_busy_us"].get<double>(), 62.1e6, 0.05e6);
+  for (const auto& [cell, n] : cells) EXPECT_EQ(occurrences(page, "<td class=\"r-" + cell), n) << cell;
+  EXPECT_EQ(occurrences(page, "<g class=\"hbar ok\">"), bars_ok);
+  EXPECT_EQ(occurrences(page, "<g class=\"hbar fails\">"), matrix.size() - bars_ok);
+  EXPECT_NE(page.find("data-count=\"verified-power-on\">" + std::to_string(power_on) + "<"),
+            std::string::npos);
+  EXPECT_NE(page.find("data-count=\"verified-cleared\">" + std::to_string(cleared) + "<"), std::string::npos);
 }

@@ -16,9 +16,9 @@ struct Command {
   std::vector<std::string> takes;
 };
 const Command kCommands[] = {
-    {"--list-parts",    {}                                                 },
-    {"--compatibility", {"--report", "--engine", "--image", "--image-base"}},
-    {"--estimate-all",  {"--engine", "--image", "--image-base"}            },
+    {"--list-parts",    {}                                                           },
+    {"--compatibility", {"--report", "--html", "--engine", "--image", "--image-base"}},
+    {"--estimate-all",  {"--html", "--engine", "--image", "--image-base"}            },
 };
 
 // Options that mean something only on one bus, or only with a flash descriptor.

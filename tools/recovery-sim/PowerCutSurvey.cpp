@@ -137,10 +137,10 @@ json cut_result(std::size_t index, const CutPoint& point, const Report& r) {
 json summarise(const json& cuts) {
   std::size_t recovered = 0, bricked = 0, failed = 0;
   for (const auto& c : cuts) {
-    std::string next = c.value("next", "");
-    recovered += next == "verified" ? 1 : 0;
-    bricked += c.value("boot_block", "") == "torn" ? 1 : 0;
-    failed += next != "verified" && c.value("boot_block", "") != "torn" ? 1 : 0;
+    const std::string outcome = cut_outcome(c);
+    recovered += outcome == "recovered" ? 1 : 0;
+    bricked += outcome == "bricked" ? 1 : 0;
+    failed += outcome == "failed" ? 1 : 0;
   }
   return {
       {"cuts",      cuts.size()},
@@ -157,6 +157,11 @@ std::string thousands(std::uint64_t n) {
 }
 
 }  // namespace
+
+std::string cut_outcome(const json& cut) {
+  if (cut.value("boot_block", "") == "torn") return "bricked";
+  return cut.value("next", "") == "verified" ? "recovered" : "failed";
+}
 
 std::pair<unsigned, unsigned> parse_shard(const std::string& text) {
   std::size_t slash = text.find('/');
@@ -198,6 +203,9 @@ json power_cut_survey(const Options& options, const CutSurveySettings& settings,
       {"brick_us",
        ref.report.brick_window ? ref.report.brick_window->total(ref.report.simulated_ns) / 1000 : 0}
   };
+  // Where the window lies in the recovery's time, for a page that draws it.
+  survey["reference"]["brick_window"] =
+      ref.report.brick_window ? brick_json(*ref.report.brick_window, ref.report.simulated_ns) : json(nullptr);
   survey["cuts_in_all"] = all.size();
 
   // This shard's cuts, in access order.
@@ -255,7 +263,9 @@ json merge_power_cut_surveys(const std::vector<json>& shards) {
   double host = 0;
   for (std::size_t s = 0; s < shards.size(); s++) {
     const json& shard = shards[s];
-    if (!shard.contains("settings") || !shard.contains("cuts") || !shard.contains("shard")) {
+    // Every field read below: a report without one is not a survey's (and reading it is undefined).
+    if (!shard.contains("settings") || !shard.contains("cuts") || !shard.contains("shard") ||
+        !shard.contains("reference") || !shard.contains("cuts_in_all")) {
       throw std::invalid_argument("--merge: report " + std::to_string(s + 1) + " is not a power-cut survey");
     }
     for (const auto& [key, value] : first["settings"].items()) {

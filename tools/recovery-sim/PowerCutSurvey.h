@@ -36,6 +36,10 @@ nlohmann::json read_survey_report(const std::string& path);
 nlohmann::json merge_power_cut_surveys(const std::vector<nlohmann::json>& shards);
 // The table and the summary line.
 void print_power_cut_survey(std::ostream& out, const nlohmann::json& survey);
+// What became of one cut of a survey: "recovered" (the next run verified), "bricked" (it fell inside
+// the brick window: the board cannot start) or "failed" (the next run did not verify, or the cut
+// was never reached).
+std::string cut_outcome(const nlohmann::json& cut);
 // True when every cut outside the brick window recovered on the next run.
 bool power_cut_survey_passed(const nlohmann::json& survey);
 

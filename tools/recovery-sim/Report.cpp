@@ -62,24 +62,6 @@ nlohmann::json cut_json(const CutFacts& c) {
   };
 }
 
-nlohmann::json brick_json(const BrickWindow& w, std::uint64_t run_ns) {
-  using nlohmann::json;
-  json spans = json::array();
-  for (const BrickSpan& s : w.spans) {
-    spans.push_back({
-        {"start_us", s.start / 1000                             },
-        {"end_us",   s.end ? json(*s.end / 1000) : json(nullptr)}
-    });
-  }
-  sim::Nanos total = w.total(run_ns);
-  return {
-      {"boot_block",    {hex(w.first), hex(w.last)}},
-      {"spans",         spans                      },
-      {"total_us",      total / 1000               },
-      {"share_percent", w.share_percent(run_ns)    }
-  };
-}
-
 }  // namespace
 
 nlohmann::json Report::to_json() const {
@@ -189,6 +171,24 @@ void beep_lines(std::ostringstream& o, const std::vector<Beep>& beeps,
 }
 
 }  // namespace
+
+nlohmann::json brick_json(const BrickWindow& w, std::uint64_t run_ns) {
+  using nlohmann::json;
+  json spans = json::array();
+  for (const BrickSpan& s : w.spans) {
+    spans.push_back({
+        {"start_us", s.start / 1000                             },
+        {"end_us",   s.end ? json(*s.end / 1000) : json(nullptr)}
+    });
+  }
+  sim::Nanos total = w.total(run_ns);
+  return {
+      {"boot_block",    {hex(w.first), hex(w.last)}},
+      {"spans",         spans                      },
+      {"total_us",      total / 1000               },
+      {"share_percent", w.share_percent(run_ns)    }
+  };
+}
 
 std::string Report::summary() const {
   std::ostringstream o;

@@ -90,5 +90,8 @@ std::string seconds_text(std::uint64_t ns);
 // "final-spin", "returned EFI_UNSUPPORTED (0x80000003)", "hang at ..., declared after 900.00 s of
 // simulated time (the run's time budget)", "power-cut(access 1234)".
 std::string outcome_text(const sim::Outcome& outcome);
+// The brick window as the JSON report gives it: the boot block, its spans (start_us, end_us; null
+// for a span still open when the run ended), total_us and share_percent of a run of `run_ns`.
+nlohmann::json brick_json(const BrickWindow& w, std::uint64_t run_ns);
 
 }  // namespace rsim

@@ -81,15 +81,22 @@ Report run(Options o, const std::string& protection) {
   return rehearse(o).report;
 }
 
+std::uint64_t part_busy_us(const Report& r) {
+  auto busy = r.work.find("part_busy_us");
+  return busy == r.work.end() ? 0 : busy->second;
+}
+
 nlohmann::json state(const Report& r) {
   return {
-      {"verdict",    verdict(r)                                                                        },
-      {"outcome",    r.outcome.kind_name()                                                             },
-      {"status",     r.outcome.kind == sim::OutcomeKind::Returned ? nlohmann::json(hex(r.outcome.status))
+      {"verdict",      verdict(r)                                                                      },
+      {"outcome",      r.outcome.kind_name()                                                           },
+      {"status",       r.outcome.kind == sim::OutcomeKind::Returned ? nlohmann::json(hex(r.outcome.status))
                                                               : nlohmann::json(nullptr)},
-      {"verified",   r.flash.verified()                                                                },
-      {"mismatches", r.flash.mismatches                                                                },
-      {"refused",    r.refused                                                                         }
+      {"verified",     r.flash.verified()                                                              },
+      {"mismatches",   r.flash.mismatches                                                              },
+      {"refused",      r.refused                                                                       },
+      {"simulated_us", r.simulated_ns / 1000                                                           },
+      {"part_busy_us", part_busy_us(r)                                                                 }
   };
 }
 
@@ -169,16 +176,38 @@ void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix)
         << row["cleared"]["verdict"].get<std::string>() << " |\n";
   }
   out << "\n";
-  for (const auto& part : all_parts()) {
-    std::string_view note = sim::part_note(part.name);
-    if (!note.empty()) out << "- " << part.label() << ": " << note << "\n";
-    for (const sim::PartVariant* v : sim::variants_of(part.name)) {
-      out << "- " << part.label() << ", variant " << v->name << ": " << v->differs << "\n";
-    }
-  }
+  for (const auto& note : part_notes()) out << "- " << note << "\n";
 }
 
-void print_duration_estimates(std::ostream& out, const Options& engine, const SurveyProgress& progress) {
+std::vector<std::string> part_notes() {
+  std::vector<std::string> notes;
+  for (const auto& part : all_parts()) {
+    std::string_view note = sim::part_note(part.name);
+    if (!note.empty()) notes.push_back(part.label() + ": " + std::string(note));
+    for (const sim::PartVariant* v : sim::variants_of(part.name)) {
+      notes.push_back(part.label() + ", variant " + std::string(v->name) + ": " + std::string(v->differs));
+    }
+  }
+  return notes;
+}
+
+nlohmann::json duration_estimates(const Options& engine, const SurveyProgress& progress) {
+  nlohmann::json rows = nlohmann::json::array();
+  survey_in_workers(
+      survey_rows(false, engine),
+      [](const SurveyRow& row) {
+        Report r = run(row.options, "cleared");
+        nlohmann::json entry = state(r);
+        entry["part"] = row.part;
+        entry["bus"] = row.bus;
+        entry["mode"] = row.mode;
+        return entry.dump();
+      },
+      [&](const std::string& output) { rows.push_back(nlohmann::json::parse(output)); }, progress);
+  return rows;
+}
+
+void print_duration_estimates(std::ostream& out, const nlohmann::json& estimates) {
   out << "Every part and variant with protection cleared (as earlier firmware would leave it; from power-on\n"
          "protection several parts fail: see --compatibility). SPI software sequencing: no descriptor; "
          "hardware\n"
@@ -187,19 +216,14 @@ void print_duration_estimates(std::ostream& out, const Options& engine, const Su
          "A FAILS row's time is what the attempt took.\n\n";
   out << "| Part | Bus | Mode | Recovery on hardware | Part busy (erase + program) | Ratio | Outcome |\n";
   out << "|---|---|---|---|---|---|---|\n";
-  survey_in_workers(
-      survey_rows(false, engine),
-      [](const SurveyRow& row) {
-        Report r = run(row.options, "cleared");
-        double total = static_cast<double>(r.simulated_ns) / 1e9;
-        auto busy_us = r.work.find("part_busy_us");
-        double busy = busy_us == r.work.end() ? 0 : static_cast<double>(busy_us->second) / 1e6;
-        char ratio[32];
-        std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
-        return "| " + row.part + " | " + row.bus + " | " + row.mode + " | " + seconds(total) + " | " +
-               seconds(busy) + " | " + (busy > 0 ? ratio : "-") + " | " + verdict(r) + " |\n";
-      },
-      [&](const std::string& line) { out << line << std::flush; }, progress);
+  for (const auto& row : estimates) {
+    double total = row["simulated_us"].get<double>() / 1e6, busy = row["part_busy_us"].get<double>() / 1e6;
+    char ratio[32];
+    std::snprintf(ratio, sizeof ratio, "%.1f", busy > 0 ? total / busy : 0.0);
+    out << "| " << row["part"].get<std::string>() << " | " << row["bus"].get<std::string>() << " | "
+        << row["mode"].get<std::string>() << " | " << seconds(total) << " | " << seconds(busy) << " | "
+        << (busy > 0 ? ratio : "-") << " | " << row["verdict"].get<std::string>() << " |\n";
+  }
 }
 
 }  // namespace rsim

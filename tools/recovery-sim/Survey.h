@@ -31,15 +31,21 @@ using SurveyProgress = std::function<void(std::size_t done, std::size_t total, c
 // The rows are rehearsed in worker processes on every core, in table order.
 // Every part in every mode, from power-on protection and with protection cleared, on the engine
 // `engine` names, as JSON: an array of {part, bus, mode, power_on, cleared}, each state {verdict,
-// outcome, status, verified, mismatches, refused}.
+// outcome, status, verified, mismatches, refused, simulated_us (the recovery's time on hardware, or
+// the attempt's), part_busy_us (the part's own erase and program busy time)}.
 nlohmann::json compatibility_matrix(const Options& engine = {}, const SurveyProgress& progress = {});
 
 // The matrix as a Markdown table: part, mode, outcome from power-on protection, outcome with
 // protection cleared.
 void print_compatibility_matrix(std::ostream& out, const nlohmann::json& matrix);
+// What the matrix's rows do not say: a note per part that has one, and how each named variant
+// differs from its part ("Mxic 25L3205A, variant 25L3205D: ...").
+std::vector<std::string> part_notes();
 
+// Every row of survey_rows(false) with protection cleared, as JSON: an array of states as in the
+// matrix, each with its part, bus and mode.
+nlohmann::json duration_estimates(const Options& engine = {}, const SurveyProgress& progress = {});
 // Markdown table: part, mode, estimated recovery time, the part's erase+program busy time, ratio.
-void print_duration_estimates(std::ostream& out, const Options& engine = {},
-                              const SurveyProgress& progress = {});
+void print_duration_estimates(std::ostream& out, const nlohmann::json& estimates);
 
 }  // namespace rsim

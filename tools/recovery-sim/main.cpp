@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <tuple>
 
@@ -18,12 +20,14 @@
 #include "tools/recovery-sim/OptionRules.h"
 #include "tools/recovery-sim/ParseErrors.h"
 #include "tools/recovery-sim/PartCatalog.h"
+#include "tools/recovery-sim/PowerCutPage.h"
 #include "tools/recovery-sim/PowerCutSurvey.h"
 #include "tools/recovery-sim/ProgressBar.h"
 #include "tools/recovery-sim/Rehearsal.h"
 #include "tools/recovery-sim/RehearsalPage.h"
 #include "tools/recovery-sim/Survey.h"
 #include "tools/recovery-sim/TraceDevices.h"
+#include "tools/recovery-sim/SurveyPages.h"
 #include "tools/recovery-sim/WorksWith.h"
 
 namespace {
@@ -68,20 +72,33 @@ std::string write_page(const rsim::Options& o, const rsim::Report& r, int status
 
 bool on_terminal(bool quiet) { return !quiet && isatty(STDERR_FILENO); }
 
+// --html after a survey: a page that cannot be written does not undo the survey, so the status is 1
+// (not the 2 of bad input) and the line says the survey ran. write_output leaves no partial file.
+int write_survey_page(const std::optional<std::string>& path, const std::function<std::string()>& page,
+                      int status) {
+  if (!path) return status;
+  try {
+    write_text("--html", *path, page());
+  } catch (const std::runtime_error& e) {
+    std::fprintf(stderr, "recovery-sim: the survey ran, but %s\n", e.what());
+    return rsim::kRecoveryFailed;
+  }
+  return status;
+}
+
 // --compatibility and --estimate-all: every part on the engine `o` names, with progress on a
-// terminal; with --compatibility, the matrix as JSON in --report.
-void survey(bool matrix, const rsim::Options& o) {
+// terminal; with --compatibility, the matrix as JSON in --report; a page in --html.
+int survey(bool matrix, const rsim::Options& o) {
   rsim::ProgressBar bar(on_terminal(false), "rehearsals");
   auto progress = [&](std::size_t done, std::size_t total, const std::string& what) {
     bar.update(done, total, what);
   };
   if (!matrix) {
-    // Printed at the end, so that the table's lines do not interleave with the bar.
-    std::ostringstream table;
-    rsim::print_duration_estimates(table, o, progress);
+    nlohmann::json rows = rsim::duration_estimates(o, progress);
     bar.finish();
-    std::cout << table.str();
-    return;
+    rsim::print_duration_estimates(std::cout, rows);
+    return write_survey_page(
+        o.html, [&] { return rsim::estimates_page(rows, o); }, rsim::kRecovered);
   }
   nlohmann::json rows = rsim::compatibility_matrix(o, progress);
   bar.finish();
@@ -89,6 +106,8 @@ void survey(bool matrix, const rsim::Options& o) {
     write_text("--report", *o.report, rows.dump(2) + "\n");
   }
   rsim::print_compatibility_matrix(std::cout, rows);
+  return write_survey_page(
+      o.html, [&] { return rsim::compatibility_page(rows, o); }, rsim::kRecovered);
 }
 
 // Stdout is an output like any other: a summary that could not be written is a failed write.
@@ -140,7 +159,8 @@ int main(int argc, char** argv) {
                "one trace line per access, \"index time_ns access\", without device names or folding");
   app.add_option("--beeps-wav", o.beeps_wav, "write the beeps as a WAV file");
   app.add_option("--html", o.html,
-                 "write the rehearsal as one self-contained HTML page: flash map, timeline, beeps");
+                 "write the rehearsal as one self-contained HTML page: flash map, timeline, beeps (a "
+                 "survey's: its table and charts)");
   app.add_option("--initial-protection", o.initial_protection, "power-on or cleared")->capture_default_str();
   std::string quirk;
   app.add_option("--variant", o.variant, "a named variant of the part (listed by --list-parts)");
@@ -215,15 +235,20 @@ int main(int argc, char** argv) {
       return checked_stdout(rsim::kRecovered);
     }
     if (!merge.empty()) {
+      if (o.html) rsim::check_output_path("--html", *o.html);
       std::vector<nlohmann::json> shards;
       for (const auto& path : merge) shards.push_back(rsim::read_survey_report(path));
       nlohmann::json merged = rsim::merge_power_cut_surveys(shards);
       if (o.report) write_text("--report", *o.report, merged.dump(2) + "\n");
       if (!o.quiet) rsim::print_power_cut_survey(std::cout, merged);
-      return checked_stdout(rsim::power_cut_survey_passed(merged) ? rsim::kRecovered : rsim::kRecoveryFailed);
+      int status = rsim::power_cut_survey_passed(merged) ? rsim::kRecovered : rsim::kRecoveryFailed;
+      return checked_stdout(write_survey_page(
+          o.html, [&] { return rsim::power_cut_page(merged); }, status));
     }
     if (!shard.empty() && !cut_survey) throw std::invalid_argument("--shard goes with --power-cut-survey");
     if (cut_table) {
+      if (o.html)
+        throw std::invalid_argument("--power-cut-table prints a Markdown table: it writes no --html page");
       rsim::CutSurveySettings settings;
       settings.spread = rsim::parse_count("--cuts", cuts, 100000);
       settings.block_points = false;
@@ -239,8 +264,8 @@ int main(int argc, char** argv) {
     }
     if (matrix || estimates) {
       if (o.report) rsim::check_output_path("--report", *o.report);
-      survey(matrix, o);
-      return checked_stdout(rsim::kRecovered);
+      if (o.html) rsim::check_output_path("--html", *o.html);
+      return checked_stdout(survey(matrix, o));
     }
     if (descriptor != "valid" && descriptor != "none") {
       throw std::invalid_argument("--descriptor takes valid or none, not '" + descriptor + "'");
@@ -296,7 +321,9 @@ int main(int argc, char** argv) {
       bar.finish();
       if (o.report) write_text("--report", *o.report, survey.dump(2) + "\n");
       if (!o.quiet) rsim::print_power_cut_survey(std::cout, survey);
-      return checked_stdout(rsim::power_cut_survey_passed(survey) ? rsim::kRecovered : rsim::kRecoveryFailed);
+      int status = rsim::power_cut_survey_passed(survey) ? rsim::kRecovered : rsim::kRecoveryFailed;
+      return checked_stdout(write_survey_page(
+          o.html, [&] { return rsim::power_cut_page(survey); }, status));
     }
     rsim::ProgressBar bar(on_terminal(o.quiet), "chunks");
     rsim::RehearsalResult result = rsim::rehearse(
