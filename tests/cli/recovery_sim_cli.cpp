@@ -441,8 +441,9 @@ TEST_F(RecoverySim, CapsulePreflightWarnsWithoutRefusing) {
   std::copy_n("_FVH", 4, image.begin() + 0x28);
   const char reset[] = {'\x90', '\x90', '\xE9', 0x00, 0x00};
   std::copy_n(reset, 5, image.begin() + 0x1FFFF0);
-  std::vector<char> shifted(0x100000, 0);  // 1 MiB of zeros in front: the reset vector is lost
-  shifted.insert(shifted.end(), image.begin(), image.end());
+  // 1 MiB of zeros in front: the reset vector is lost.
+  std::vector<char> shifted(0x100000 + image.size(), 0);
+  std::copy(image.begin(), image.end(), shifted.begin() + 0x100000);
   std::vector<char> blank(0x200000, '\xFF');
   std::vector<char> foreign = image;  // carries a descriptor laid out for another board
   const unsigned char signature[] = {0x5A, 0xA5, 0xF0, 0x0F};
