@@ -26,8 +26,8 @@
 #include "tools/recovery-sim/Rehearsal.h"
 #include "tools/recovery-sim/RehearsalPage.h"
 #include "tools/recovery-sim/Survey.h"
-#include "tools/recovery-sim/TraceDevices.h"
 #include "tools/recovery-sim/SurveyPages.h"
+#include "tools/recovery-sim/TraceDevices.h"
 #include "tools/recovery-sim/WorksWith.h"
 
 namespace {
