@@ -1,4 +1,4 @@
-// A time axis for the SVG charts of the survey pages: seconds mapped onto a run of pixels, with
+// A time axis for the SVG charts of the pages: seconds mapped onto a run of pixels, with
 // ticks at a round step, and numbers written as the pages show them.
 #pragma once
 

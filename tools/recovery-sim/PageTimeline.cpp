@@ -2,10 +2,10 @@
 #include "tools/recovery-sim/PageTimeline.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
 #include "tools/recovery-sim/BeepMeaning.h"
+#include "tools/recovery-sim/ChartAxis.h"
 #include "tools/recovery-sim/EcMeaning.h"
 #include "tools/recovery-sim/Expectation.h"
 #include "tools/recovery-sim/PageFlashMap.h"
@@ -28,23 +28,6 @@ struct Scale {
 };
 
 double lane_y(int lane) { return kTop + lane * kLane; }
-
-// Ticks every 1, 2 or 5 times a power of ten seconds, about ten of them.
-HtmlData ticks(const Scale& s) {
-  const double seconds = s.end_ns / 1e9;
-  const double raw = seconds / 10, unit = std::pow(10.0, std::floor(std::log10(raw)));
-  const double step = raw / unit < 2 ? unit * 2 : raw / unit < 5 ? unit * 5 : unit * 10;
-  HtmlData list{HtmlData::type::list};
-  for (double t = 0; t <= seconds + 1e-9; t += step) {
-    HtmlData tick;
-    tick.set("x", svg_number(s.x(t * 1e9)));
-    char label[32];
-    std::snprintf(label, sizeof label, step < 1 ? "%.1f s" : "%.0f s", t);
-    tick.set("label", label);
-    list.push_back(tick);
-  }
-  return list;
-}
 
 void bar(HtmlData& b, const Scale& s, int lane, double start, double end, const std::string& cls,
          const std::string& title, const std::string& anchor) {
@@ -258,7 +241,7 @@ void timeline_html(const Options& o, const Report& r, HtmlData& d) {
   d.set("tick_y", svg_number(bottom + 16));
   d.set("end_x", svg_number(s.x(static_cast<double>(end))));
   d.set("lanes", lanes);
-  d.set("ticks", ticks(s));
+  d.set("ticks", ChartAxis{0, s.end_ns / 1e9, kLeft, kPlot}.ticks());
   d.set("post_path", path);
 }
 
