@@ -878,7 +878,8 @@ TEST_F(RecoverySim, APowerCutSurveysPageShowsItsReport) {
        "cannot write --html /nonexistent-dir/p.html: no directory"                                                    },
       {"--estimate-all --html " + dir_.string(),                  2, "it is a directory"                              },
       {"--merge " + path("no-reference.json"),                    2, "--merge: report 1 is not a power-cut survey"    },
-      {"--power-cut-table --html " + path("t.html"),              2, "writes no --html page"                          },
+      {"--power-cut-table --html " + path("t.html"),              2, "writes no --html file"                          },
+      {"--power-cut-table --report " + path("t.json"),            2, "writes no --report file"                        },
   };
   for (const auto& c : cases) {
     Result bad = run(c.args);

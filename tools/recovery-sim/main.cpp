@@ -247,8 +247,18 @@ int main(int argc, char** argv) {
     }
     if (!shard.empty() && !cut_survey) throw std::invalid_argument("--shard goes with --power-cut-survey");
     if (cut_table) {
-      if (o.html)
-        throw std::invalid_argument("--power-cut-table prints a Markdown table: it writes no --html page");
+      // The table is its whole output: an output file asked for would silently stay unwritten.
+      for (const auto& [option, path] : {
+               std::pair{"--html",      o.html     },
+               std::pair{"--report",    o.report   },
+               std::pair{"--flash-out", o.flash_out},
+               std::pair{"--trace",     o.trace    },
+               std::pair{"--beeps-wav", o.beeps_wav}
+      }) {
+        if (path)
+          throw std::invalid_argument(
+              std::string("--power-cut-table prints a Markdown table: it writes no ") + option + " file");
+      }
       rsim::CutSurveySettings settings;
       settings.spread = rsim::parse_count("--cuts", cuts, 100000);
       settings.block_points = false;
