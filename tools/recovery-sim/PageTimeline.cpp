@@ -81,12 +81,7 @@ CellState block_state(const Report& r, std::uint32_t block) {
 
 std::string trace_point_at(std::uint64_t ns) {
   if (ns < 1000) return "1";
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "time:%.6fs", static_cast<double>(ns) / 1e9);
-  std::string s = buf;
-  while (s.size() > 7 && s[s.size() - 2] == '0') s.erase(s.size() - 2, 1);
-  if (s[s.size() - 2] == '.') s.erase(s.size() - 2, 1);
-  return s;
+  return cut_point_name(Fault{FaultKind::PowerCut, ns, CutAt::Time});
 }
 
 void timeline_html(const Options& o, const Report& r, HtmlData& d) {

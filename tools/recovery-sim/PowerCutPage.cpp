@@ -133,7 +133,8 @@ HtmlData settings_list(const json& survey) {
   for (const auto& [key, value] : s.items()) add(key, text_of(value));
   add("shard", text_of(at(survey, "shard")));
   add("cuts in the whole survey", text_of(at(survey, "cuts_in_all")));
-  add("host time", fixed(seconds(at(survey, "host_seconds")) * 1e6, 1) + " s");
+  const json& host = at(survey, "host_seconds");
+  add("host time", host.is_number() ? fixed(host.get<double>(), 1) + " s" : "-");
   return list;
 }
 

@@ -10,8 +10,8 @@ namespace rsim {
 void Timeline::flash_changed(const FlashChange& c, std::optional<std::uint32_t> chunk, sim::Nanos run_start) {
   const bool erase = c.kind == FlashChange::Kind::Erase;
   if (!chunk || (!erase && c.kind != FlashChange::Kind::Program)) return;
-  std::optional<Span>& span =
-      erase ? blocks[*chunk / (0x10000 / kChunk)].erase : blocks[*chunk / (0x10000 / kChunk)].program;
+  BlockTimes& block = blocks[*chunk / (0x10000 / kChunk)];
+  std::optional<Span>& span = erase ? block.erase : block.program;
   const Span now{c.time - run_start, std::max(c.done, c.time) - run_start};
   if (!span) {
     span = now;

@@ -60,10 +60,12 @@ void write_text(const std::string& option, const std::string& path, const std::s
   rsim::write_output(option, path, text.data(), text.size());
 }
 
-// Writes the run's page; what went wrong when it could not be written (the run itself happened).
-std::string write_page(const rsim::Options& o, const rsim::Report& r, int status) {
+// Writes an --html page once the run is over: a page that cannot be written does not undo what
+// ran, so the failure is returned to be reported (status 1), not thrown as bad input (status 2).
+// write_output leaves no partial file.
+std::string write_page(const std::string& path, const std::function<std::string()>& page) {
   try {
-    write_text("--html", *o.html, rsim::rehearsal_page(o, r, status));
+    write_text("--html", path, page());
   } catch (const std::runtime_error& e) {
     return e.what();
   }
@@ -72,18 +74,14 @@ std::string write_page(const rsim::Options& o, const rsim::Report& r, int status
 
 bool on_terminal(bool quiet) { return !quiet && isatty(STDERR_FILENO); }
 
-// --html after a survey: a page that cannot be written does not undo the survey, so the status is 1
-// (not the 2 of bad input) and the line says the survey ran. write_output leaves no partial file.
+// A survey's --html page; the line of a page that could not be written says the survey ran.
 int write_survey_page(const std::optional<std::string>& path, const std::function<std::string()>& page,
                       int status) {
   if (!path) return status;
-  try {
-    write_text("--html", *path, page());
-  } catch (const std::runtime_error& e) {
-    std::fprintf(stderr, "recovery-sim: the survey ran, but %s\n", e.what());
-    return rsim::kRecoveryFailed;
-  }
-  return status;
+  const std::string failed = write_page(*path, page);
+  if (failed.empty()) return status;
+  std::fprintf(stderr, "recovery-sim: the survey ran, but %s\n", failed.c_str());
+  return rsim::kRecoveryFailed;
 }
 
 // --compatibility and --estimate-all: every part on the engine `o` names, with progress on a
@@ -353,7 +351,7 @@ int main(int argc, char** argv) {
     if (o.beeps_wav) rsim::write_beeps_wav(*o.beeps_wav, r.beeps, r.frequency.value_or(1000));
     const int status = r.success() ? rsim::kRecovered : rsim::kRecoveryFailed;
     std::string page_failed;
-    if (o.html) page_failed = write_page(o, r, status);
+    if (o.html) page_failed = write_page(*o.html, [&] { return rsim::rehearsal_page(o, r, status); });
     if (!o.quiet) {
       std::fputs(r.summary().c_str(), stdout);
     } else if (!r.success()) {
